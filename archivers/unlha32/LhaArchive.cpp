@@ -387,6 +387,8 @@ std::vector<uint8_t> BuildLevel2Header(const NewEntry &e, Method m, uint64_t pac
         dir = e.name.substr(0, slash);
         base = e.name.substr(slash + 1);
     }
+    if (!e.linkTarget.empty())
+        base += "|" + e.linkTarget;
     ext(kExtName, reinterpret_cast<const uint8_t *>(base.data()), base.size());
     if (!dir.empty()) {
         std::string d = dir;
@@ -398,7 +400,8 @@ std::vector<uint8_t> BuildLevel2Header(const NewEntry &e, Method m, uint64_t pac
     put32(cp, 65001);
     ext(kExtCodePage, cp, 4);
     uint8_t mode[2];
-    put16(mode, (e.isDir ? 0x4000u : 0x8000u) | (e.unixMode & 07777));
+    uint32_t type = e.isDir ? 0x4000u : !e.linkTarget.empty() ? 0xA000u : 0x8000u;
+    put16(mode, type | (e.unixMode & 07777));
     ext(kExtUnixMode, mode, 2);
     if (e.writeTime) {
         uint8_t t[24];

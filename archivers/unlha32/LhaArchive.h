@@ -80,6 +80,7 @@ private:
 struct NewEntry {
     std::string name; // UTF-8, '/' between folders; no trailing '/'
     bool isDir = false;
+    std::string linkTarget; // set for a symbolic link (stored as "name|target", method -lhd-)
     int64_t mtime = 0; // Unix seconds
     uint32_t unixMode = 0644;
     std::optional<uint64_t> createTime, writeTime, accessTime; // Windows times, when known

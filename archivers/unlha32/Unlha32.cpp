@@ -1,0 +1,1017 @@
+// libunlha32.so ("UNLHA32.DLL", prefix "Unlha"): LHA archives with the codec of this folder.
+// Reads the command lines of the LHA back-end: u (add or replace), f (freshen), d (delete),
+// x / e (extract), t (test), l (list), s (self-extractor: none on Linux) and, for ExtractMem, no
+// command word. The switches and codes are described in docs/archivers-lha.md.
+#include "LhaArchive.h"
+
+#include "archiver_api.h"
+#include "archivers/common/ArcErrors.h"
+#include "archivers/common/CommandLine.h"
+#include "archivers/common/ExportGuard.h"
+#include "archivers/common/FileSystem.h"
+#include "archivers/common/Listing.h"
+#include "archivers/common/OutputBuffer.h"
+#include "archivers/common/Progress.h"
+#include "archivers/common/Wildcard.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace arclib;
+
+namespace {
+
+std::string ErrText(int e) { return std::strerror(e); }
+
+// --- file streams -----------------------------------------------------------------------------
+
+// Buffered reading of a file descriptor, with forward skips (a seek).
+class FdIn : public lha::SeekableIn {
+public:
+    FdIn(int fd, int errorCode) : fd_(fd), code_(errorCode) {}
+    size_t Read(uint8_t *buf, size_t n) override {
+        size_t done = 0;
+        while (done < n) {
+            if (pos_ == end_) {
+                if (n - done >= buf_.size()) { // large reads go straight through
+                    ssize_t r = ReadFd(buf + done, n - done);
+                    if (r == 0)
+                        break;
+                    done += static_cast<size_t>(r);
+                    offset_ += static_cast<uint64_t>(r);
+                    continue;
+                }
+                ssize_t r = ReadFd(buf_.data(), buf_.size());
+                if (r == 0)
+                    break;
+                pos_ = 0;
+                end_ = static_cast<size_t>(r);
+            }
+            size_t k = std::min(n - done, end_ - pos_);
+            std::memcpy(buf + done, buf_.data() + pos_, k);
+            pos_ += k;
+            done += k;
+            offset_ += k;
+        }
+        return done;
+    }
+    void Skip(uint64_t n) override {
+        uint64_t inBuf = std::min<uint64_t>(n, end_ - pos_);
+        pos_ += static_cast<size_t>(inBuf);
+        offset_ += inBuf;
+        n -= inBuf;
+        if (n == 0)
+            return;
+        struct stat st {};
+        uint64_t size = ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        uint64_t target = std::min(offset_ + n, std::max(size, offset_));
+        if (::lseek(fd_, static_cast<off_t>(target), SEEK_SET) < 0)
+            throw ArcError(code_, "seek: " + ErrText(errno));
+        offset_ = target;
+    }
+    uint64_t Tell() const override { return offset_; }
+
+private:
+    ssize_t ReadFd(uint8_t *p, size_t n) {
+        for (;;) {
+            ssize_t r = ::read(fd_, p, n);
+            if (r >= 0)
+                return r;
+            if (errno != EINTR)
+                throw ArcError(code_, "read: " + ErrText(errno));
+        }
+    }
+    int fd_;
+    int code_;
+    std::vector<uint8_t> buf_ = std::vector<uint8_t>(64 * 1024);
+    size_t pos_ = 0, end_ = 0;
+    uint64_t offset_ = 0;
+};
+
+void WriteAll(int fd, const uint8_t *p, size_t n, int code, const std::string &what) {
+    while (n > 0) {
+        ssize_t r = ::write(fd, p, n);
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            throw ArcError(code, what + ": " + ErrText(errno));
+        }
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+}
+
+void PWriteAll(int fd, const uint8_t *p, size_t n, uint64_t at, int code, const std::string &what) {
+    while (n > 0) {
+        ssize_t r = ::pwrite(fd, p, n, static_cast<off_t>(at));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            throw ArcError(code, what + ": " + ErrText(errno));
+        }
+        p += r;
+        n -= static_cast<size_t>(r);
+        at += static_cast<uint64_t>(r);
+    }
+}
+
+// Writes to a file descriptor at its current offset; counts what it wrote.
+class FdOut : public lha::OutStream {
+public:
+    FdOut(int fd, int code, std::string what) : fd_(fd), code_(code), what_(std::move(what)) {}
+    void Write(const uint8_t *buf, size_t n) override {
+        WriteAll(fd_, buf, n, code_, what_);
+        written += n;
+    }
+    uint64_t written = 0;
+
+private:
+    int fd_;
+    int code_;
+    std::string what_;
+};
+
+// Reports progress after each block read from a file being packed.
+class ProgressIn : public lha::InStream {
+public:
+    ProgressIn(lha::InStream &in, Progress &progress, ProgressEntry &entry)
+        : in_(in), progress_(progress), entry_(entry) {}
+    size_t Read(uint8_t *buf, size_t n) override {
+        size_t r = in_.Read(buf, n);
+        entry_.written += r;
+        if (r)
+            progress_.Send(ARCEXTRACT_INPROCESS, entry_);
+        return r;
+    }
+
+private:
+    lha::InStream &in_;
+    Progress &progress_;
+    ProgressEntry &entry_;
+};
+
+// Reports progress for each block written while extracting.
+class ProgressOut : public lha::OutStream {
+public:
+    ProgressOut(lha::OutStream &out, Progress &progress, ProgressEntry &entry)
+        : out_(out), progress_(progress), entry_(entry) {}
+    void Write(const uint8_t *buf, size_t n) override {
+        out_.Write(buf, n);
+        entry_.written += n;
+        progress_.Send(ARCEXTRACT_INPROCESS, entry_);
+    }
+
+private:
+    lha::OutStream &out_;
+    Progress &progress_;
+    ProgressEntry &entry_;
+};
+
+class NullOut : public lha::OutStream {
+public:
+    void Write(const uint8_t *, size_t) override {}
+};
+
+// --- reading archives ---------------------------------------------------------------------------
+
+UniqueFd OpenArchiveFile(const std::string &path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        throw ArcError(kArcErrArchiveNotFound, path + ": " + ErrText(errno));
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        throw ArcError(kArcErrArchiveNotFound, path + ": not a file");
+    return fd;
+}
+
+uint32_t ModeOf(const lha::Entry &e) {
+    uint32_t perm = e.unixMode ? (*e.unixMode & 07777) : (e.isDir ? 0755u : 0644u);
+    if (!e.unixMode && (e.dosAttribute & 0x01))
+        perm &= ~0222u; // DOS read-only
+    uint32_t type = e.isDir ? S_IFDIR : e.isSymlink ? S_IFLNK : S_IFREG;
+    return type | perm;
+}
+
+EntryInfo ToInfo(const lha::Entry &e) {
+    EntryInfo i;
+    i.name = e.isDir ? e.name + "/" : e.name;
+    i.size = e.originalSize;
+    i.compressedSize = e.packedSize;
+    i.crc = e.crc;
+    i.mode = ModeOf(e);
+    i.mtime = e.mtime;
+    constexpr uint64_t kEpoch = 116444736000000000ULL;
+    auto unix = [&](uint64_t t, int64_t &s, int64_t &ns) {
+        if (t < kEpoch)
+            return false;
+        s = static_cast<int64_t>((t - kEpoch) / 10000000ULL);
+        ns = static_cast<int64_t>((t - kEpoch) % 10000000ULL) * 100;
+        return true;
+    };
+    if (e.createTime)
+        i.hasCtime = unix(*e.createTime, i.ctime, i.ctimeNs);
+    if (e.accessTime)
+        i.hasAtime = unix(*e.accessTime, i.atime, i.atimeNs);
+    i.osType = e.osId;
+    i.method = e.methodId;
+    i.linkTarget = e.linkTarget;
+    return i;
+}
+
+// Damaged archives and entries are code 32772; the message says why.
+[[noreturn]] void Damaged(const std::string &archive, const lha::LhaError &e) {
+    throw ArcError(kArcErrDamaged, archive + ": " + e.what());
+}
+
+std::vector<lha::Entry> ReadAll(const std::string &path) {
+    UniqueFd fd = OpenArchiveFile(path);
+    FdIn in(fd.get(), kArcErrArchiveNotFound);
+    lha::Reader reader(in);
+    std::vector<lha::Entry> entries;
+    lha::Entry e;
+    try {
+        while (reader.Next(e))
+            entries.push_back(e);
+    } catch (const lha::LhaError &err) {
+        if (entries.empty())
+            throw ArcError(kArcErrNotArchive, path + ": " + err.what());
+        Damaged(path, err);
+    }
+    return entries;
+}
+
+// --- the command line ---------------------------------------------------------------------------
+
+struct Options {
+    CommandLine cl;
+    int r = 0;             // 0 names as given, 1 recursive, 2 folder arguments with contents
+    bool keepPaths = true; // -x0: names without folders
+    bool always = false;   // -c1: no time comparison
+    bool fullPath = false; // -p1: names compared as whole paths
+    bool store = false;    // -z1: no compression
+    bool noFolders = false; // -jso1: no folder entries written
+    std::vector<std::string> exclude;
+
+    int Number(const char *name, int fallback) const {
+        const Switch *s = nullptr;
+        for (const auto &sw : cl.switches) {
+            std::string_view t = sw.text;
+            size_t n = std::strlen(name);
+            if (t.size() > n + 1 && t.substr(1, n) == name &&
+                std::all_of(t.begin() + 1 + static_cast<long>(n), t.end(),
+                            [](char c) { return c >= '0' && c <= '9'; }))
+                s = &sw;
+            else if (t.size() == n + 1 && t.substr(1) == name)
+                s = &sw; // bare "-c" means 1
+        }
+        if (!s)
+            return fallback;
+        std::string digits = s->text.substr(1 + std::strlen(name));
+        return digits.empty() ? 1 : std::atoi(digits.c_str());
+    }
+};
+
+Options ParseOptions(const char *line, bool memory) {
+    CommandLineRules rules;
+    rules.commands = {"u", "a", "f", "d", "x", "e", "t", "l", "v", "s"};
+    rules.archiveIsFirstArgument = true;
+    rules.quotedSwitches = true;
+    rules.directoryAfterArchive = !memory;
+    Options o;
+    o.cl = ParseCommandLine(line ? line : "", rules);
+    o.r = o.Number("r", 0);
+    o.keepPaths = o.Number("x", 1) != 0;
+    o.always = o.Number("c", 0) != 0;
+    o.fullPath = o.Number("p", 0) != 0;
+    o.store = o.Number("z", 0) != 0;
+    o.noFolders = o.Number("jso", 0) != 0;
+    for (const auto &sw : o.cl.switches)
+        if (sw.text.rfind("-jx", 0) == 0 && sw.text.size() > 3)
+            o.exclude.push_back(sw.text.substr(3));
+    if (o.cl.archive.empty())
+        throw ArcError(kArcErrCommandLine, "no archive name");
+    return o;
+}
+
+// Selection of entries by the names of the command: whole names with -p1, else as the common
+// rules say (a name without '/' also matches the last part).
+struct Selection {
+    EntrySelector select, exclude;
+    std::vector<std::string> patterns;
+    bool fullPath = false;
+    bool Matches(const std::string &name) const {
+        std::string bare = name;
+        if (!bare.empty() && bare.back() == '/')
+            bare.pop_back();
+        bool in;
+        if (fullPath && !patterns.empty())
+            in = std::any_of(patterns.begin(), patterns.end(), [&](const std::string &p) {
+                return WildcardMatch(p, bare) || MatchesEverything(p);
+            });
+        else
+            in = select.Matches(bare);
+        return in && (exclude.Empty() || !exclude.Matches(bare));
+    }
+};
+
+Selection MakeSelection(const Options &o) {
+    Selection s;
+    for (const auto &f : o.cl.files)
+        if (!f.empty())
+            s.patterns.push_back(f);
+    s.select = EntrySelector(s.patterns);
+    s.exclude = EntrySelector(o.exclude);
+    s.fullPath = o.fullPath;
+    return s;
+}
+
+// --- extraction ---------------------------------------------------------------------------------
+
+int Rank(int code) {
+    switch (code) {
+    case kArcOk: return 0;
+    case kArcErrSkipped: return 1;
+    case kArcErrNoFiles: return 2;
+    case kArcErrPassword:
+    case kArcErrUnsupported: return 3;
+    case kArcErrUnsafePath: return 4;
+    default: return 5;
+    }
+}
+void Worst(int &worst, int code) {
+    if (Rank(code) > Rank(worst))
+        worst = code;
+}
+
+ProgressEntry ProgressFor(const lha::Entry &e, const std::string &src, const std::string &dst) {
+    ProgressEntry p;
+    p.source = src;
+    p.destination = dst;
+    p.size = e.originalSize;
+    p.compressed = e.packedSize;
+    p.crc = e.crc;
+    p.mtime = e.mtime;
+    p.mode = ModeOf(e);
+    p.method = e.methodId;
+    return p;
+}
+
+void SetTimes(int fd, int64_t mtime) {
+    struct timespec ts[2];
+    ts[0].tv_sec = 0;
+    ts[0].tv_nsec = UTIME_OMIT;
+    ts[1].tv_sec = static_cast<time_t>(mtime);
+    ts[1].tv_nsec = 0;
+    ::futimens(fd, ts);
+}
+
+int Extract(const Options &o, HWND hwnd, OutputBuffer &out, bool testOnly) {
+    const std::string &path = o.cl.archive;
+    UniqueFd fd = OpenArchiveFile(path);
+    FdIn in(fd.get(), kArcErrArchiveNotFound);
+    lha::Reader reader(in);
+    Selection sel = MakeSelection(o);
+    Progress progress(hwnd);
+    progress.Opened(path);
+    std::optional<SafeDestination> dest;
+    std::string root = o.cl.directory.empty() ? std::string(".") : o.cl.directory;
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    if (!testOnly)
+        dest.emplace(root);
+    mode_t umask = CurrentUmask();
+    std::vector<std::pair<std::string, int64_t>> folders;
+    int worst = 0;
+    size_t matched = 0, done = 0;
+    lha::Entry e;
+    for (;;) {
+        try {
+            if (!reader.Next(e))
+                break;
+        } catch (const lha::LhaError &err) {
+            if (matched == 0 && done == 0 && e.name.empty())
+                throw ArcError(kArcErrNotArchive, path + ": " + err.what());
+            Damaged(path, err);
+        }
+        std::string shownName = e.isDir ? e.name + "/" : e.name;
+        if (!sel.Matches(shownName))
+            continue;
+        ++matched;
+        if (!e.damage.empty()) {
+            out.Line("damaged: " + e.name + " (" + e.damage + ")");
+            Worst(worst, kArcErrDamaged);
+            continue;
+        }
+        if (e.method == lha::Method::Unknown) {
+            out.Line("unsupported method " + e.methodId + ": " + e.name);
+            Worst(worst, kArcErrUnsupported);
+            continue;
+        }
+        if (testOnly) {
+            try {
+                NullOut null;
+                ProgressEntry p = ProgressFor(e, e.name, "");
+                progress.Send(ARCEXTRACT_BEGIN, p);
+                ProgressOut pout(null, progress, p);
+                reader.Extract(pout);
+                progress.Send(ARCEXTRACT_END, p);
+                ++done;
+            } catch (const lha::LhaError &err) {
+                out.Line("damaged: " + e.name + " (" + err.what() + ")");
+                Worst(worst, kArcErrDamaged);
+            }
+            continue;
+        }
+        std::string rel;
+        PathProblem pp = NormaliseEntryPath(e.name, rel);
+        if (pp != PathProblem::None) {
+            out.Line("refused: " + e.name + " (" + PathProblemText(pp) + ")");
+            Worst(worst, kArcErrUnsafePath);
+            continue;
+        }
+        if (!o.keepPaths) {
+            if (e.isDir)
+                continue;
+            rel = SplitParent(rel).second;
+        }
+        try {
+            if (e.isDir) {
+                UniqueFd dir = dest->OpenFolder(rel, true);
+                uint32_t mode = ModeOf(e) & 0777;
+                ::fchmod(dir.get(), (mode & ~umask) | S_IRWXU);
+                folders.emplace_back(rel, e.mtime);
+                ++done;
+                continue;
+            }
+            auto [parent, leaf] = SplitParent(rel);
+            UniqueFd dir = dest->OpenFolder(parent, true);
+            struct stat st {};
+            bool exists = ::fstatat(dir.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+            if (exists && !o.always && st.st_mtime >= e.mtime) {
+                out.Line("skipped: " + e.name + " (an existing file is not older)");
+                continue;
+            }
+            std::string target = root + "/" + rel;
+            ProgressEntry p = ProgressFor(e, e.name, target);
+            if (e.isSymlink) {
+                if (!LinkStaysInside(rel, e.linkTarget)) {
+                    out.Line("refused: " + e.name + " -> " + e.linkTarget +
+                             " (link leading outside the destination)");
+                    Worst(worst, kArcErrUnsafePath);
+                    continue;
+                }
+                progress.Send(ARCEXTRACT_BEGIN, p);
+                std::string temp = "." + leaf + ".link.tmp";
+                ::unlinkat(dir.get(), temp.c_str(), 0);
+                if (::symlinkat(e.linkTarget.c_str(), dir.get(), temp.c_str()) != 0 ||
+                    ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
+                    int err = errno;
+                    ::unlinkat(dir.get(), temp.c_str(), 0);
+                    throw ArcError(kArcErrWriteFile, e.name + ": " + ErrText(err));
+                }
+                progress.Send(ARCEXTRACT_END, p);
+                ++done;
+                continue;
+            }
+            progress.Send(ARCEXTRACT_BEGIN, p);
+            AtomicFile file = AtomicFile::CreateAt(dir.get(), leaf, kArcErrWriteFile);
+            FdOut fout(file.fd(), kArcErrWriteFile, e.name);
+            ProgressOut pout(fout, progress, p);
+            try {
+                reader.Extract(pout);
+            } catch (const lha::LhaError &err) {
+                out.Line("damaged: " + e.name + " (" + err.what() + ")");
+                Worst(worst, kArcErrDamaged);
+                continue; // the partial file is discarded with `file`
+            }
+            ::fchmod(file.fd(), (ModeOf(e) & 0777) & ~umask);
+            SetTimes(file.fd(), e.mtime);
+            file.Commit(true);
+            progress.Send(ARCEXTRACT_END, p);
+            ++done;
+        } catch (const ArcError &err) {
+            if (err.code() == kArcErrUserCancel)
+                throw;
+            out.Line(err.what());
+            Worst(worst, err.code());
+        }
+    }
+    // Folder times last, once their contents stopped changing them.
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        try {
+            UniqueFd dir = dest->OpenFolder(it->first, false);
+            SetTimes(dir.get(), it->second);
+        } catch (const ArcError &) {
+        }
+    }
+    if (matched == 0 && !sel.patterns.empty())
+        Worst(worst, kArcErrNoFiles);
+    out.Line(std::to_string(done) + " of " + std::to_string(matched) + " entries " +
+             (testOnly ? "tested" : "extracted"));
+    return worst;
+}
+
+// --- writing archives ---------------------------------------------------------------------------
+
+struct Source {
+    std::string diskPath;
+    std::string name; // stored name
+    struct stat st {};
+};
+
+bool HasWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
+
+std::string JoinPath(const std::string &a, const std::string &b) {
+    if (a.empty() || a == ".")
+        return b;
+    return a.back() == '/' ? a + b : a + "/" + b;
+}
+
+// Expands the file arguments of u and f into files (and folders) to store.
+class Collector {
+public:
+    Collector(const Options &o, OutputBuffer &out) : o_(o), out_(out), exclude_(o.exclude) {
+        base_ = o.cl.directory;
+    }
+
+    std::vector<Source> Run(int &worst) {
+        for (const auto &arg : o_.cl.files) {
+            if (arg.empty())
+                continue;
+            std::string full = !arg.empty() && arg[0] == '/' ? arg : JoinPath(base_, arg);
+            size_t slash = full.rfind('/');
+            std::string folder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
+            std::string leaf = slash == std::string::npos ? full : full.substr(slash + 1);
+            std::string argFolder = arg.rfind('/') == std::string::npos
+                                        ? ""
+                                        : arg.substr(0, arg.rfind('/') + 1);
+            if (HasWildcard(leaf)) {
+                size_t before = list_.size();
+                Glob(folder.empty() ? "." : folder, argFolder, leaf, o_.r == 1);
+                if (list_.size() == before) {
+                    out_.Line("no file matches " + arg);
+                    Worst(worst, kArcErrNoFiles);
+                }
+                continue;
+            }
+            struct stat st {};
+            if (::lstat(full.c_str(), &st) != 0) {
+                out_.Line("not found: " + arg);
+                Worst(worst, kArcErrNoFiles);
+                continue;
+            }
+            Add(full, arg, st, o_.r >= 1);
+        }
+        return std::move(list_);
+    }
+
+private:
+    std::string Stored(const std::string &argPath) const {
+        std::string name = StoredNameFor(argPath);
+        if (!o_.keepPaths)
+            name = SplitParent(name).second;
+        return name;
+    }
+
+    void Add(const std::string &disk, const std::string &argPath, const struct stat &st,
+             bool contents) {
+        std::string name = Stored(argPath);
+        if (name.empty() && !S_ISDIR(st.st_mode))
+            return;
+        std::string last = SplitParent(name).second;
+        if (!exclude_.Empty() && (exclude_.Matches(name) || exclude_.Matches(last)))
+            return;
+        if (S_ISDIR(st.st_mode)) {
+            if (!name.empty() && o_.keepPaths && !o_.noFolders)
+                Push(disk, name, st);
+            if (contents)
+                Walk(disk, argPath);
+            return;
+        }
+        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
+            Push(disk, name, st);
+            return;
+        }
+        out_.Line("skipped: " + argPath + " (special file)");
+    }
+
+    void Push(const std::string &disk, const std::string &name, const struct stat &st) {
+        if (seen_.count(name))
+            return;
+        seen_[name] = true;
+        list_.push_back({disk, name, st});
+    }
+
+    std::vector<std::string> Names(const std::string &folder) {
+        std::vector<std::string> names;
+        std::unique_ptr<DIR, int (*)(DIR *)> d(::opendir(folder.c_str()), ::closedir);
+        if (!d) {
+            out_.Line("cannot read the folder " + folder + ": " + ErrText(errno));
+            return names;
+        }
+        while (dirent *de = ::readdir(d.get())) {
+            std::string n = de->d_name;
+            if (n != "." && n != "..")
+                names.push_back(n);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void Walk(const std::string &disk, const std::string &argPath) {
+        for (const auto &n : Names(disk)) {
+            std::string child = JoinPath(disk, n);
+            struct stat st {};
+            if (::lstat(child.c_str(), &st) != 0)
+                continue;
+            Add(child, JoinPath(argPath, n), st, true);
+        }
+    }
+
+    void Glob(const std::string &folder, const std::string &argFolder, const std::string &pattern,
+              bool recursive) {
+        for (const auto &n : Names(folder)) {
+            std::string child = JoinPath(folder, n);
+            struct stat st {};
+            if (::lstat(child.c_str(), &st) != 0)
+                continue;
+            if (WildcardMatch(pattern, n) && !S_ISDIR(st.st_mode))
+                Add(child, argFolder + n, st, false);
+            if (recursive && S_ISDIR(st.st_mode))
+                Glob(child, argFolder + n + "/", pattern, true);
+        }
+    }
+
+    const Options &o_;
+    OutputBuffer &out_;
+    EntrySelector exclude_;
+    std::string base_;
+    std::vector<Source> list_;
+    std::map<std::string, bool> seen_;
+};
+
+// Appends one file from disk as a new entry at the current end of fd: -lh5- unless that does not
+// shrink the data, then -lh0-. The header is written first and patched when the sizes are known.
+void WriteEntry(int fd, const Source &src, bool store, Progress &progress, OutputBuffer &out) {
+    lha::NewEntry ne;
+    ne.name = src.name;
+    ne.mtime = src.st.st_mtime;
+    ne.unixMode = src.st.st_mode & 07777;
+    const std::string what = "the archive";
+    auto headerAt = static_cast<uint64_t>(::lseek(fd, 0, SEEK_CUR));
+    ProgressEntry p;
+    p.source = src.diskPath;
+    p.destination = src.name;
+    p.mtime = src.st.st_mtime;
+    p.mode = src.st.st_mode;
+    if (S_ISDIR(src.st.st_mode) || S_ISLNK(src.st.st_mode)) {
+        ne.isDir = S_ISDIR(src.st.st_mode);
+        if (S_ISLNK(src.st.st_mode)) {
+            std::string target(4096, '\0');
+            ssize_t n = ::readlink(src.diskPath.c_str(), target.data(), target.size());
+            if (n < 0)
+                throw ArcError(kArcErrReadSource, src.diskPath + ": " + ErrText(errno));
+            target.resize(static_cast<size_t>(n));
+            ne.linkTarget = target;
+            ne.unixMode = 0777;
+        }
+        p.method = "-lhd-";
+        progress.Send(ARCEXTRACT_BEGIN, p);
+        auto h = lha::BuildLevel2Header(ne, lha::Method::Dir, 0, 0, 0, false);
+        WriteAll(fd, h.data(), h.size(), kArcErrWriteArchive, what);
+        progress.Send(ARCEXTRACT_END, p);
+        out.Line("stored: " + src.name + (ne.isDir ? "/" : " -> " + ne.linkTarget));
+        return;
+    }
+    UniqueFd in(::open(src.diskPath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in)
+        throw ArcError(kArcErrReadSource, src.diskPath + ": " + ErrText(errno));
+    auto size = static_cast<uint64_t>(src.st.st_size);
+    const bool wide = size >= 0xFFFFFFFFull;
+    p.size = size;
+    p.method = "-lh5-";
+    progress.Send(ARCEXTRACT_BEGIN, p);
+    auto placeholder = lha::BuildLevel2Header(ne, lha::Method::Lh5, 0, 0, 0, wide);
+    WriteAll(fd, placeholder.data(), placeholder.size(), kArcErrWriteArchive, what);
+    const uint64_t dataAt = headerAt + placeholder.size();
+    lha::EncodeResult r;
+    lha::Method method = lha::Method::Lh5;
+    if (!store && size > 0) {
+        FdIn fin(in.get(), kArcErrReadSource);
+        ProgressIn pin(fin, progress, p);
+        FdOut fout(fd, kArcErrWriteArchive, what);
+        r = lha::EncodeLh5(pin, fout, size);
+    }
+    if (!r.compressed) {
+        // Stored: start over from the beginning of the file and of the entry's data.
+        method = lha::Method::Lh0;
+        p.method = "-lh0-";
+        p.written = 0;
+        if (::ftruncate(fd, static_cast<off_t>(dataAt)) != 0 ||
+            ::lseek(fd, static_cast<off_t>(dataAt), SEEK_SET) < 0 ||
+            ::lseek(in.get(), 0, SEEK_SET) < 0)
+            throw ArcError(kArcErrWriteArchive, what + ": " + ErrText(errno));
+        FdIn fin(in.get(), kArcErrReadSource);
+        ProgressIn pin(fin, progress, p);
+        std::vector<uint8_t> buf(64 * 1024);
+        r = {};
+        for (;;) {
+            size_t n = pin.Read(buf.data(), buf.size());
+            if (n == 0)
+                break;
+            r.crc = lha::Crc16(r.crc, buf.data(), n);
+            WriteAll(fd, buf.data(), n, kArcErrWriteArchive, what);
+            r.originalSize += n;
+        }
+        r.packedSize = r.originalSize;
+    }
+    if (!wide && r.originalSize >= 0xFFFFFFFFull)
+        throw ArcError(kArcErrReadSource, src.diskPath + ": the file grew while it was read");
+    auto h = lha::BuildLevel2Header(ne, method, r.packedSize, r.originalSize, r.crc, wide);
+    PWriteAll(fd, h.data(), h.size(), headerAt, kArcErrWriteArchive, what);
+    p.compressed = r.packedSize;
+    p.crc = r.crc;
+    progress.Send(ARCEXTRACT_END, p);
+    out.Line("added: " + src.name + " (" + lha::MethodId(method) + ", " +
+             std::to_string(r.originalSize) + " -> " + std::to_string(r.packedSize) + ")");
+}
+
+// Copies an entry of the old archive unchanged.
+void CopyEntry(int from, int to, const lha::Entry &e, Progress &progress) {
+    ProgressEntry p = ProgressFor(e, e.name, e.name);
+    progress.Send(ARCEXTRACT_COPY, p);
+    uint64_t left = e.headerSize + e.packedSize;
+    uint64_t at = e.headerOffset;
+    std::vector<uint8_t> buf(64 * 1024);
+    while (left > 0) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
+        ssize_t n = ::pread(from, buf.data(), want, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            throw ArcError(kArcErrDamaged, e.name + ": the archive ends inside the entry");
+        WriteAll(to, buf.data(), static_cast<size_t>(n), kArcErrWriteArchive, "the archive");
+        left -= static_cast<uint64_t>(n);
+        at += static_cast<uint64_t>(n);
+    }
+}
+
+bool FileExists(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// u, f and d: the archive is rewritten into a temporary file that replaces it when complete.
+int Rewrite(const Options &o, HWND hwnd, OutputBuffer &out, char command) {
+    const std::string &path = o.cl.archive;
+    std::vector<lha::Entry> old;
+    UniqueFd oldFd;
+    if (FileExists(path)) {
+        old = ReadAll(path);
+        oldFd = OpenArchiveFile(path);
+    } else if (command != 'u') {
+        throw ArcError(kArcErrArchiveNotFound, path + ": no such archive");
+    }
+    int worst = 0;
+    std::vector<Source> sources;
+    std::vector<bool> drop(old.size(), false);
+    std::map<std::string, size_t> byName; // stored name -> index in old
+    for (size_t i = 0; i < old.size(); ++i)
+        byName[old[i].name] = i;
+    std::map<size_t, Source> replace; // index in old -> new source
+    std::vector<Source> append;
+    if (command == 'd') {
+        if (o.cl.files.empty())
+            throw ArcError(kArcErrNoFiles, "no entry named for deletion");
+        Selection sel = MakeSelection(o);
+        size_t n = 0;
+        for (size_t i = 0; i < old.size(); ++i)
+            if (sel.Matches(old[i].isDir ? old[i].name + "/" : old[i].name)) {
+                drop[i] = true;
+                ++n;
+                out.Line("deleted: " + old[i].name);
+            }
+        if (n == 0) {
+            out.Line("no entry matched");
+            return kArcErrNoFiles;
+        }
+    } else {
+        Collector c(o, out);
+        sources = c.Run(worst);
+        for (auto &s : sources) {
+            auto it = byName.find(s.name);
+            if (it == byName.end()) {
+                if (command == 'u')
+                    append.push_back(std::move(s));
+                continue;
+            }
+            const lha::Entry &e = old[it->second];
+            if (!o.always && s.st.st_mtime <= e.mtime) {
+                out.Line("kept: " + s.name + " (the archive's entry is not older)");
+                continue;
+            }
+            replace[it->second] = std::move(s);
+        }
+        if (replace.empty() && append.empty()) {
+            out.Line("nothing to add or replace");
+            Worst(worst, kArcErrNoFiles);
+            if (command == 'u' && old.empty() && !FileExists(path))
+                return worst;
+            if (worst == kArcErrNoFiles && sources.empty())
+                return worst;
+            return worst == kArcErrNoFiles ? 0 : worst;
+        }
+    }
+    Progress progress(hwnd);
+    progress.Opened(path);
+    AtomicFile file = AtomicFile::Create(path, kArcErrWriteArchive);
+    ::fchmod(file.fd(), 0666 & ~CurrentUmask());
+    for (size_t i = 0; i < old.size(); ++i) {
+        if (drop[i])
+            continue;
+        if (auto it = replace.find(i); it != replace.end())
+            WriteEntry(file.fd(), it->second, o.store, progress, out);
+        else
+            CopyEntry(oldFd.get(), file.fd(), old[i], progress);
+    }
+    for (const auto &s : append)
+        WriteEntry(file.fd(), s, o.store, progress, out);
+    const uint8_t end = 0; // the end-of-archive mark
+    WriteAll(file.fd(), &end, 1, kArcErrWriteArchive, "the archive");
+    file.Commit(true);
+    return worst;
+}
+
+int List(const Options &o, OutputBuffer &out) {
+    Selection sel = MakeSelection(o);
+    for (const auto &e : ReadAll(o.cl.archive)) {
+        std::string name = e.isDir ? e.name + "/" : e.name;
+        if (!sel.Matches(name))
+            continue;
+        out.Line(e.methodId + " " + std::to_string(e.originalSize) + " " +
+                 std::to_string(e.packedSize) + " " + name);
+    }
+    return 0;
+}
+
+int RunCommand(HWND hwnd, const char *line, OutputBuffer &out) {
+    Options o = ParseOptions(line, false);
+    const std::string &c = o.cl.command;
+    if (c == "u" || c == "a")
+        return Rewrite(o, hwnd, out, 'u');
+    if (c == "f")
+        return Rewrite(o, hwnd, out, 'f');
+    if (c == "d")
+        return Rewrite(o, hwnd, out, 'd');
+    if (c == "x")
+        return Extract(o, hwnd, out, false);
+    if (c == "e") {
+        o.keepPaths = false;
+        return Extract(o, hwnd, out, false);
+    }
+    if (c == "t")
+        return Extract(o, hwnd, out, true);
+    if (c == "l" || c == "v")
+        return List(o, out);
+    if (c == "s")
+        throw ArcError(kArcErrUnsupported,
+                       "no self-extracting LHA archive can be made on Linux: there is no "
+                       "self-extractor program for this platform");
+    throw ArcError(kArcErrCommandLine, c.empty() ? "no command" : "unknown command " + c);
+}
+
+// Decodes into the caller's buffer; stops once it is full.
+class BufferOut : public lha::OutStream {
+public:
+    BufferOut(unsigned char *buf, size_t size) : buf_(buf), size_(size) {}
+    struct Full {};
+    void Write(const uint8_t *p, size_t n) override {
+        size_t k = std::min(n, size_ - have);
+        if (k)
+            std::memcpy(buf_ + have, p, k);
+        have += k;
+        if (k < n)
+            throw Full{};
+    }
+    size_t have = 0;
+
+private:
+    unsigned char *buf_;
+    size_t size_;
+};
+
+int ExtractMemory(HWND hwnd, const char *line, unsigned char *buffer, DWORD size,
+                  DWORD *written) {
+    if (written)
+        *written = 0;
+    Options o = ParseOptions(line, true);
+    if (!o.cl.command.empty() && o.cl.command != "x" && o.cl.command != "e")
+        throw ArcError(kArcErrCommandLine, "memory extraction takes no command " + o.cl.command);
+    const std::string &path = o.cl.archive;
+    UniqueFd fd = OpenArchiveFile(path);
+    FdIn in(fd.get(), kArcErrArchiveNotFound);
+    lha::Reader reader(in);
+    Selection sel = MakeSelection(o);
+    Progress progress(hwnd);
+    lha::Entry e;
+    try {
+        while (reader.Next(e)) {
+            if (e.isDir || e.isSymlink || !sel.Matches(e.name))
+                continue;
+            if (!e.damage.empty())
+                throw lha::LhaError(e.damage);
+            if (e.method == lha::Method::Unknown)
+                throw ArcError(kArcErrUnsupported, "unsupported method " + e.methodId);
+            ProgressEntry p = ProgressFor(e, e.name, "");
+            progress.Send(ARCEXTRACT_BEGIN, p);
+            BufferOut bout(buffer, buffer ? size : 0);
+            ProgressOut pout(bout, progress, p);
+            bool cut = false;
+            try {
+                reader.Extract(pout);
+            } catch (const BufferOut::Full &) {
+                cut = true;
+            }
+            if (written)
+                *written = static_cast<DWORD>(bout.have);
+            progress.Send(ARCEXTRACT_END, p);
+            return cut ? kArcErrBufferTooSmall : 0;
+        }
+    } catch (const lha::LhaError &err) {
+        Damaged(path, err);
+    }
+    return kArcErrNoFiles;
+}
+
+// Check modes: 16 (bit 4) reads the first header only; any other mode reads every header and
+// decodes every entry with its CRC.
+BOOL Check(const char *archive, int mode) {
+    if (!archive)
+        return FALSE;
+    UniqueFd fd(::open(archive, O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return FALSE;
+    FdIn in(fd.get(), kArcErrArchiveNotFound);
+    lha::Reader reader(in);
+    lha::Entry e;
+    try {
+        if (!reader.Next(e))
+            return FALSE;
+        if (mode & 16)
+            return TRUE;
+        do {
+            if (!e.damage.empty() || e.method == lha::Method::Unknown)
+                return FALSE;
+            NullOut null;
+            reader.Extract(null);
+        } while (reader.Next(e));
+    } catch (const lha::LhaError &) {
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+#define UNLHA_EXPORT extern "C" __attribute__((visibility("default")))
+
+UNLHA_EXPORT int Unlha(HWND hwnd, const char *cmdLine, char *output, DWORD size) {
+    OutputBuffer out(output, size);
+    return GuardCode(&out, [&] { return RunCommand(hwnd, cmdLine, out); });
+}
+
+UNLHA_EXPORT int UnlhaExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer,
+                                 DWORD size, void *time, WORD *attr, DWORD *written) {
+    (void)time;
+    if (attr)
+        *attr = 0;
+    return GuardCode(nullptr,
+                     [&] { return ExtractMemory(hwnd, cmdLine, buffer, size, written); });
+}
+
+UNLHA_EXPORT HARC UnlhaOpenArchive(HWND, const char *archive, DWORD) {
+    return Guard<HARC>(nullptr, [&]() -> HARC {
+        if (!archive)
+            return nullptr;
+        std::vector<EntryInfo> infos;
+        for (const auto &e : ReadAll(archive))
+            infos.push_back(ToInfo(e));
+        return RegisterHandle(std::make_unique<ArchiveHandle>(archive, std::move(infos)));
+    });
+}
+
+UNLHA_EXPORT BOOL UnlhaCheckArchive(const char *archive, int mode) {
+    return Guard<BOOL>(FALSE, [&] { return Check(archive, mode); });
+}
+
+ARCLIB_DEFINE_COMMON_EXPORTS(Unlha)
