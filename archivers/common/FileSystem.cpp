@@ -32,7 +32,9 @@ namespace {
 
 std::atomic<bool> g_failCommits{false};
 
-std::string ErrnoText(int e) { return std::strerror(e); }
+std::string ErrnoText(int e) {
+    return std::strerror(e);
+}
 
 std::string RandomSuffix() {
     static thread_local std::mt19937_64 rng{std::random_device{}()};
@@ -105,8 +107,8 @@ AtomicFile AtomicFile::CreateAt(int dirFd, const std::string &leaf, int errorCod
                 break;
         }
         if (!f.fd_)
-            throw ArcError(errorCode, "cannot create a file beside " + leaf + ": " +
-                                          ErrnoText(errno));
+            throw ArcError(errorCode,
+                           "cannot create a file beside " + leaf + ": " + ErrnoText(errno));
     }
     return f;
 }
@@ -116,7 +118,9 @@ AtomicFile::AtomicFile(AtomicFile &&o) noexcept
       tempName_(std::move(o.tempName_)), fd_(std::move(o.fd_)), errorCode_(o.errorCode_),
       done_(std::exchange(o.done_, true)) {}
 
-AtomicFile::~AtomicFile() { Discard(); }
+AtomicFile::~AtomicFile() {
+    Discard();
+}
 
 void AtomicFile::Discard() noexcept {
     if (done_)
@@ -127,7 +131,9 @@ void AtomicFile::Discard() noexcept {
         ::unlinkat(dirFd_, tempName_.c_str(), 0);
 }
 
-void AtomicFile::FailCommitsForTesting(bool fail) { g_failCommits = fail; }
+void AtomicFile::FailCommitsForTesting(bool fail) {
+    g_failCommits = fail;
+}
 
 bool AtomicFile::Commit(bool replace, bool sync) {
     if (done_)

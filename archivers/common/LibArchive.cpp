@@ -69,8 +69,8 @@ bool NextHeader(archive *a, archive_entry **entry) {
         return true;
     const char *msg = archive_error_string(a);
     // A reader that cannot make sense of the first header has not recognised the file at all.
-    int code = archive_file_count(a) <= 1 && archive_format(a) == 0 ? kArcErrNotArchive
-                                                                     : kArcErrDamaged;
+    int code =
+        archive_file_count(a) <= 1 && archive_format(a) == 0 ? kArcErrNotArchive : kArcErrDamaged;
     throw ArcError(code, msg ? msg : "bad header");
 }
 

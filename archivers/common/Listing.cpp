@@ -16,7 +16,9 @@ bool EntryInfo::IsDirectory() const {
     return S_ISDIR(mode) || (!name.empty() && name.back() == '/');
 }
 
-DWORD ClampToDword(uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(v); }
+DWORD ClampToDword(uint64_t v) {
+    return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(v);
+}
 
 WORD RatioPerMille(uint64_t compressed, uint64_t original) {
     if (original == 0)
@@ -114,7 +116,9 @@ int ArchiveHandle::FindFirst(const char *wildName, INDIVIDUALINFO *info) {
     return Advance(info);
 }
 
-int ArchiveHandle::FindNext(INDIVIDUALINFO *info) { return Advance(info); }
+int ArchiveHandle::FindNext(INDIVIDUALINFO *info) {
+    return Advance(info);
+}
 
 int ArchiveHandle::Advance(INDIVIDUALINFO *info) {
     while (next_ < entries_.size()) {
@@ -143,7 +147,9 @@ int ArchiveHandle::Advance(INDIVIDUALINFO *info) {
     return -1;
 }
 
-const EntryInfo *ArchiveHandle::Current() const { return current_; }
+const EntryInfo *ArchiveHandle::Current() const {
+    return current_;
+}
 
 namespace {
 std::mutex g_handlesMutex;
@@ -216,9 +222,15 @@ int ExportFindNext(HARC harc, INDIVIDUALINFO *info) {
     });
 }
 
-BOOL ExportGetWriteTime(HARC harc, ARC_FILETIME *ft) { return FillTime(harc, ft, 0); }
-BOOL ExportGetCreateTime(HARC harc, ARC_FILETIME *ft) { return FillTime(harc, ft, 1); }
-BOOL ExportGetAccessTime(HARC harc, ARC_FILETIME *ft) { return FillTime(harc, ft, 2); }
+BOOL ExportGetWriteTime(HARC harc, ARC_FILETIME *ft) {
+    return FillTime(harc, ft, 0);
+}
+BOOL ExportGetCreateTime(HARC harc, ARC_FILETIME *ft) {
+    return FillTime(harc, ft, 1);
+}
+BOOL ExportGetAccessTime(HARC harc, ARC_FILETIME *ft) {
+    return FillTime(harc, ft, 2);
+}
 
 BOOL ExportGetOriginalSize(HARC harc, int64_t *size) {
     return Guard<BOOL>(0, [&]() -> BOOL {

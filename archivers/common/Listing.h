@@ -89,41 +89,41 @@ BOOL ExportGetCompressedSize(HARC harc, int64_t *size);
 // Defines the exported listing, getter and owner-window entries of a library whose entry names are
 // its prefix and the usual suffixes ("Tar" gives TarCloseArchive, TarFindFirst, ...).
 #define ARCLIB_DEFINE_COMMON_EXPORTS(P)                                                            \
-    extern "C" __attribute__((visibility("default"))) int P##CloseArchive(HARC harc) {            \
+    extern "C" __attribute__((visibility("default"))) int P##CloseArchive(HARC harc) {             \
         return arclib::ExportCloseArchive(harc);                                                   \
     }                                                                                              \
-    extern "C" __attribute__((visibility("default"))) int P##FindFirst(                           \
+    extern "C" __attribute__((visibility("default"))) int P##FindFirst(                            \
         HARC harc, const char *wildName, INDIVIDUALINFO *info) {                                   \
         return arclib::ExportFindFirst(harc, wildName, info);                                      \
     }                                                                                              \
-    extern "C" __attribute__((visibility("default"))) int P##FindNext(HARC harc,                  \
-                                                                      INDIVIDUALINFO *info) {      \
+    extern "C"                                                                                     \
+        __attribute__((visibility("default"))) int P##FindNext(HARC harc, INDIVIDUALINFO *info) {  \
         return arclib::ExportFindNext(harc, info);                                                 \
     }                                                                                              \
-    extern "C" __attribute__((visibility("default"))) BOOL P##GetWriteTimeEx(HARC harc,           \
-                                                                             ARC_FILETIME *ft) {   \
+    extern "C" __attribute__((visibility("default")))                                              \
+    BOOL P##GetWriteTimeEx(HARC harc, ARC_FILETIME *ft) {                                          \
         return arclib::ExportGetWriteTime(harc, ft);                                               \
     }                                                                                              \
-    extern "C" __attribute__((visibility("default"))) BOOL P##GetCreateTimeEx(HARC harc,          \
-                                                                              ARC_FILETIME *ft) {  \
+    extern "C" __attribute__((visibility("default")))                                              \
+    BOOL P##GetCreateTimeEx(HARC harc, ARC_FILETIME *ft) {                                         \
         return arclib::ExportGetCreateTime(harc, ft);                                              \
     }                                                                                              \
-    extern "C" __attribute__((visibility("default"))) BOOL P##GetAccessTimeEx(HARC harc,          \
-                                                                              ARC_FILETIME *ft) {  \
+    extern "C" __attribute__((visibility("default")))                                              \
+    BOOL P##GetAccessTimeEx(HARC harc, ARC_FILETIME *ft) {                                         \
         return arclib::ExportGetAccessTime(harc, ft);                                              \
     }                                                                                              \
-    extern "C" __attribute__((visibility("default"))) BOOL P##GetOriginalSizeEx(HARC harc,        \
-                                                                                int64_t *size) {   \
+    extern "C" __attribute__((visibility("default")))                                              \
+    BOOL P##GetOriginalSizeEx(HARC harc, int64_t *size) {                                          \
         return arclib::ExportGetOriginalSize(harc, size);                                          \
     }                                                                                              \
-    extern "C" __attribute__((visibility("default"))) BOOL P##GetCompressedSizeEx(HARC harc,      \
-                                                                                  int64_t *size) { \
+    extern "C" __attribute__((visibility("default")))                                              \
+    BOOL P##GetCompressedSizeEx(HARC harc, int64_t *size) {                                        \
         return arclib::ExportGetCompressedSize(harc, size);                                        \
     }                                                                                              \
-    extern "C" __attribute__((visibility("default"))) BOOL P##SetOwnerWindowEx(HWND hwnd,         \
-                                                                               void *) {           \
+    extern "C" __attribute__((visibility("default")))                                              \
+    BOOL P##SetOwnerWindowEx(HWND hwnd, void *) {                                                  \
         return arclib::Guard<BOOL>(0, [&] { return arclib::OwnerWindows::Set(hwnd); });            \
     }                                                                                              \
-    extern "C" __attribute__((visibility("default"))) BOOL P##KillOwnerWindowEx(HWND hwnd) {      \
+    extern "C" __attribute__((visibility("default"))) BOOL P##KillOwnerWindowEx(HWND hwnd) {       \
         return arclib::Guard<BOOL>(0, [&] { return arclib::OwnerWindows::Kill(hwnd); });           \
     }

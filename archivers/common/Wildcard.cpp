@@ -107,8 +107,7 @@ bool MatchesEverything(std::string_view pattern) {
     return pattern.empty() || pattern == "*" || pattern == "*.*";
 }
 
-EntrySelector::EntrySelector(std::vector<std::string> patterns, WildcardOptions o)
-    : options_(o) {
+EntrySelector::EntrySelector(std::vector<std::string> patterns, WildcardOptions o) : options_(o) {
     for (auto &p : patterns)
         if (!p.empty())
             patterns_.push_back(std::move(p));

@@ -90,8 +90,8 @@ TEST(ParseCommandLine, TarStyleWithSeparateValues) {
 TEST(ParseCommandLine, SevenZipStyleQuotedSwitchesBeforeArchive) {
     CommandLineRules rules;
     rules.commands = {"u", "x", "e", "d"};
-    auto cl = ParseCommandLine(R"(x -aou -ms=off "-x!*.bak" "-o/out/"  "/a.7z" "-notswitch" )",
-                               rules);
+    auto cl =
+        ParseCommandLine(R"(x -aou -ms=off "-x!*.bak" "-o/out/"  "/a.7z" "-notswitch" )", rules);
     EXPECT_EQ(cl.command, "x");
     EXPECT_EQ(cl.archive, "/a.7z");
     EXPECT_EQ(cl.FindPrefix("-o")->text, "-o/out/");
@@ -372,8 +372,8 @@ TEST(Listing, IndividualInfoFields) {
 
     EntryInfo other;
     other.name = "other.c";
-    HARC h = RegisterHandle(
-        std::make_unique<ArchiveHandle>("x.tar", std::vector<EntryInfo>{e, other}));
+    HARC h =
+        RegisterHandle(std::make_unique<ArchiveHandle>("x.tar", std::vector<EntryInfo>{e, other}));
     int64_t size = 0;
     EXPECT_EQ(ExportGetOriginalSize(h, &size), 0); // nothing found yet
     EXPECT_EQ(ExportFindFirst(h, "*.txt", &info), 0);
