@@ -176,7 +176,8 @@ void TArchiverOptions::Reset() {
             this->*p.Number = -1;
             break;
         case K::String:
-            this->*p.String = StartsUnset(p) ? UnsetString : std::string();
+            // Not the UnsetString constant: a record may be built during static initialisation.
+            this->*p.String = StartsUnset(p) ? std::string(1, '\0') : std::string();
             break;
         case K::StringList:
             jx.Clear();
