@@ -17,16 +17,20 @@ namespace lha {
 namespace {
 
 constexpr uint8_t kExtCrc = 0x00, kExtName = 0x01, kExtDir = 0x02, kExtDosAttr = 0x40,
-                  kExtWinTime = 0x41, kExtSize64 = 0x42, kExtCodePage = 0x46,
-                  kExtUnixMode = 0x50, kExtUnixTime = 0x54;
+                  kExtWinTime = 0x41, kExtSize64 = 0x42, kExtCodePage = 0x46, kExtUnixMode = 0x50,
+                  kExtUnixTime = 0x54;
 constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;
 constexpr uint32_t kMaxHeader = 1u << 20; // far beyond any real header; stops runaway sizes
 
-uint16_t Le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t Le16(const uint8_t *p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 uint32_t Le32(const uint8_t *p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
-uint64_t Le64(const uint8_t *p) { return Le32(p) | uint64_t{Le32(p + 4)} << 32; }
+uint64_t Le64(const uint8_t *p) {
+    return Le32(p) | uint64_t{Le32(p + 4)} << 32;
+}
 
 void ReadExact(SeekableIn &in, uint8_t *buf, size_t n) {
     while (n > 0) {
@@ -82,8 +86,8 @@ struct Parsed {
 
 // Reads the chain of extended headers held in ext (sizeWidth 2 or 4), the first of which has
 // size first. Checks the header CRC when one is present (over hdr with the CRC field zeroed).
-void ParseExtended(const uint8_t *ext, size_t extLen, size_t first, unsigned sizeWidth,
-                   Entry &e, Parsed &ps, uint64_t &extTotal, std::vector<uint8_t> *crcHeader,
+void ParseExtended(const uint8_t *ext, size_t extLen, size_t first, unsigned sizeWidth, Entry &e,
+                   Parsed &ps, uint64_t &extTotal, std::vector<uint8_t> *crcHeader,
                    size_t extOffsetInHeader) {
     size_t pos = 0, size = first;
     extTotal = 0;
@@ -103,8 +107,12 @@ void ParseExtended(const uint8_t *ext, size_t extLen, size_t first, unsigned siz
                     throw LhaError("header CRC mismatch");
             }
             break;
-        case kExtName: ps.rawName.assign(reinterpret_cast<const char *>(d), dlen); break;
-        case kExtDir: ps.rawDir.assign(reinterpret_cast<const char *>(d), dlen); break;
+        case kExtName:
+            ps.rawName.assign(reinterpret_cast<const char *>(d), dlen);
+            break;
+        case kExtDir:
+            ps.rawDir.assign(reinterpret_cast<const char *>(d), dlen);
+            break;
         case kExtDosAttr:
             if (dlen >= 2)
                 e.dosAttribute = static_cast<uint8_t>(Le16(d));
@@ -136,7 +144,8 @@ void ParseExtended(const uint8_t *ext, size_t extLen, size_t first, unsigned siz
             if (dlen >= 4)
                 e.mtime = static_cast<int32_t>(Le32(d));
             break;
-        default: break;
+        default:
+            break;
         }
         extTotal += size;
         const uint8_t *next = h + size - sizeWidth;
@@ -183,7 +192,9 @@ size_t MemoryIn::Read(uint8_t *buf, size_t n) {
     return n;
 }
 
-void MemoryIn::Skip(uint64_t n) { pos_ = static_cast<size_t>(std::min<uint64_t>(size_, pos_ + n)); }
+void MemoryIn::Skip(uint64_t n) {
+    pos_ = static_cast<size_t>(std::min<uint64_t>(size_, pos_ + n));
+}
 
 bool LooksLikeHeader(const uint8_t *p, size_t n) {
     if (n < 22)
@@ -227,8 +238,12 @@ bool Reader::Next(Entry &e) {
     size_t headerLen = 0;
     switch (e.level) {
     case 0:
-    case 1: headerLen = size_t{fixed[0]} + 2; break;
-    case 2: headerLen = Le16(fixed); break;
+    case 1:
+        headerLen = size_t{fixed[0]} + 2;
+        break;
+    case 2:
+        headerLen = Le16(fixed);
+        break;
     case 3:
         if (got < 24)
             throw LhaError("the archive ends inside a header");
@@ -261,11 +276,16 @@ bool Reader::Next(Entry &e) {
         e.dosAttribute = h[19];
         e.mtime = DosToUnix(Le32(h + 15));
         size_t nl = h[21];
-        if (22 + nl + 2 > headerLen)
+        // Some level-0 writers leave out the CRC field: the header ends with the name.
+        const bool noCrc = e.level == 0 && 22 + nl == headerLen;
+        if (22 + nl + (noCrc ? 0 : 2) > headerLen)
             throw LhaError("name runs past the header");
         ps.rawName.assign(reinterpret_cast<const char *>(h + 22), nl);
-        e.crc = Le16(h + 22 + nl);
-        size_t rest = 22 + nl + 2;
+        if (noCrc)
+            e.hasCrc = false;
+        else
+            e.crc = Le16(h + 22 + nl);
+        size_t rest = 22 + nl + (noCrc ? 0 : 2);
         if (e.level == 0) {
             if (rest < headerLen) {
                 e.osId = h[rest];
@@ -344,7 +364,7 @@ void Reader::Extract(OutStream &out) {
     uint64_t used = in_.Tell() - start;
     if (used < cur_.packedSize)
         in_.Skip(cur_.packedSize - used);
-    if (!cur_.isDir && crc != cur_.crc)
+    if (!cur_.isDir && cur_.hasCrc && crc != cur_.crc)
         throw LhaError("CRC mismatch");
 }
 

@@ -37,6 +37,7 @@ struct Entry {
     uint64_t packedSize = 0; // of the data alone
     uint64_t originalSize = 0;
     uint16_t crc = 0;
+    bool hasCrc = true;
     int level = 0;
     uint8_t osId = 0;
     uint8_t dosAttribute = 0x20;
@@ -81,7 +82,7 @@ struct NewEntry {
     std::string name; // UTF-8, '/' between folders; no trailing '/'
     bool isDir = false;
     std::string linkTarget; // set for a symbolic link (stored as "name|target", method -lhd-)
-    int64_t mtime = 0; // Unix seconds
+    int64_t mtime = 0;      // Unix seconds
     uint32_t unixMode = 0644;
     std::optional<uint64_t> createTime, writeTime, accessTime; // Windows times, when known
 };

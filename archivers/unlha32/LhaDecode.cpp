@@ -58,7 +58,8 @@ private:
 };
 
 // Most significant bit first, as the Huffman methods and -lzs- write them. Past the end of the
-// data it gives zero bits, as the original decoders do; a stream that needs many of them is corrupt.
+// data it gives zero bits, as the original decoders do; a stream that needs many of them is
+// corrupt.
 class BitReader {
 public:
     BitReader(InStream &in, uint64_t limit) : bytes_(in, limit) {}
@@ -433,35 +434,53 @@ Method MethodFromId(std::string_view id) {
 
 const char *MethodId(Method m) {
     switch (m) {
-    case Method::Lh0: return "-lh0-";
-    case Method::Lh5: return "-lh5-";
-    case Method::Lh6: return "-lh6-";
-    case Method::Lh7: return "-lh7-";
-    case Method::Lzs: return "-lzs-";
-    case Method::Lz5: return "-lz5-";
-    case Method::Lz4: return "-lz4-";
-    case Method::Dir: return "-lhd-";
-    case Method::Unknown: break;
+    case Method::Lh0:
+        return "-lh0-";
+    case Method::Lh5:
+        return "-lh5-";
+    case Method::Lh6:
+        return "-lh6-";
+    case Method::Lh7:
+        return "-lh7-";
+    case Method::Lzs:
+        return "-lzs-";
+    case Method::Lz5:
+        return "-lz5-";
+    case Method::Lz4:
+        return "-lz4-";
+    case Method::Dir:
+        return "-lhd-";
+    case Method::Unknown:
+        break;
     }
     return "";
 }
 
-bool IsSupported(Method m) { return m != Method::Unknown; }
+bool IsSupported(Method m) {
+    return m != Method::Unknown;
+}
 
 uint16_t Decode(Method m, InStream &in, uint64_t packedSize, uint64_t origSize, OutStream &out) {
     switch (m) {
     case Method::Lh0:
-    case Method::Lz4: return CopyStored(in, packedSize, origSize, out);
-    case Method::Lh5: return DecodeHuffman(13, in, packedSize, origSize, out);
-    case Method::Lh6: return DecodeHuffman(15, in, packedSize, origSize, out);
-    case Method::Lh7: return DecodeHuffman(16, in, packedSize, origSize, out);
-    case Method::Lzs: return DecodeLzs(in, packedSize, origSize, out);
-    case Method::Lz5: return DecodeLz5(in, packedSize, origSize, out);
+    case Method::Lz4:
+        return CopyStored(in, packedSize, origSize, out);
+    case Method::Lh5:
+        return DecodeHuffman(13, in, packedSize, origSize, out);
+    case Method::Lh6:
+        return DecodeHuffman(15, in, packedSize, origSize, out);
+    case Method::Lh7:
+        return DecodeHuffman(16, in, packedSize, origSize, out);
+    case Method::Lzs:
+        return DecodeLzs(in, packedSize, origSize, out);
+    case Method::Lz5:
+        return DecodeLz5(in, packedSize, origSize, out);
     case Method::Dir:
         if (origSize != 0)
             throw LhaError("folder entry with data");
         return 0;
-    case Method::Unknown: break;
+    case Method::Unknown:
+        break;
     }
     throw LhaError("unsupported compression method");
 }

@@ -18,7 +18,7 @@ constexpr int kWindow = 1 << kDicBits; // largest distance + 1
 constexpr unsigned kMinMatch = 3;
 constexpr unsigned kMaxMatch = 256;
 constexpr unsigned kNC = 256 + kMaxMatch - kMinMatch + 1; // 510
-constexpr unsigned kNP = kDicBits + 1;                     // 14
+constexpr unsigned kNP = kDicBits + 1;                    // 14
 constexpr unsigned kNT = 19;
 constexpr unsigned kPBits = 4, kTBits = 5, kCBits = 9;
 constexpr unsigned kMaxCodeLen = 16;
@@ -86,9 +86,8 @@ unsigned MakeLengths(const uint32_t *freq, unsigned n, uint8_t *len) {
             leaves[m++] = {freq[i], static_cast<uint16_t>(i)};
     if (m < 2)
         return m;
-    std::sort(leaves.begin(), leaves.begin() + m, [](const Leaf &a, const Leaf &b) {
-        return a.f != b.f ? a.f < b.f : a.s < b.s;
-    });
+    std::sort(leaves.begin(), leaves.begin() + m,
+              [](const Leaf &a, const Leaf &b) { return a.f != b.f ? a.f < b.f : a.s < b.s; });
     // Two-queue Huffman: nodes 0..m-1 are the leaves, m.. the inner nodes in creation order.
     std::array<uint64_t, 2 * kNC> weight{};
     std::array<int, 2 * kNC> parent{};

@@ -31,7 +31,9 @@ using namespace arclib;
 
 namespace {
 
-std::string ErrText(int e) { return std::strerror(e); }
+std::string ErrText(int e) {
+    return std::strerror(e);
+}
 
 // --- file streams -----------------------------------------------------------------------------
 
@@ -254,11 +256,11 @@ std::vector<lha::Entry> ReadAll(const std::string &path) {
 
 struct Options {
     CommandLine cl;
-    int r = 0;             // 0 names as given, 1 recursive, 2 folder arguments with contents
-    bool keepPaths = true; // -x0: names without folders
-    bool always = false;   // -c1: no time comparison
-    bool fullPath = false; // -p1: names compared as whole paths
-    bool store = false;    // -z1: no compression
+    int r = 0;              // 0 names as given, 1 recursive, 2 folder arguments with contents
+    bool keepPaths = true;  // -x0: names without folders
+    bool always = false;    // -c1: no time comparison
+    bool fullPath = false;  // -p1: names compared as whole paths
+    bool store = false;     // -z1: no compression
     bool noFolders = false; // -jso1: no folder entries written
     std::vector<std::string> exclude;
 
@@ -339,13 +341,19 @@ Selection MakeSelection(const Options &o) {
 
 int Rank(int code) {
     switch (code) {
-    case kArcOk: return 0;
-    case kArcErrSkipped: return 1;
-    case kArcErrNoFiles: return 2;
+    case kArcOk:
+        return 0;
+    case kArcErrSkipped:
+        return 1;
+    case kArcErrNoFiles:
+        return 2;
     case kArcErrPassword:
-    case kArcErrUnsupported: return 3;
-    case kArcErrUnsafePath: return 4;
-    default: return 5;
+    case kArcErrUnsupported:
+        return 3;
+    case kArcErrUnsafePath:
+        return 4;
+    default:
+        return 5;
     }
 }
 void Worst(int &worst, int code) {
@@ -529,7 +537,9 @@ struct Source {
     struct stat st {};
 };
 
-bool HasWildcard(std::string_view s) { return s.find_first_of("*?") != std::string_view::npos; }
+bool HasWildcard(std::string_view s) {
+    return s.find_first_of("*?") != std::string_view::npos;
+}
 
 std::string JoinPath(const std::string &a, const std::string &b) {
     if (a.empty() || a == ".")
@@ -552,9 +562,8 @@ public:
             size_t slash = full.rfind('/');
             std::string folder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
             std::string leaf = slash == std::string::npos ? full : full.substr(slash + 1);
-            std::string argFolder = arg.rfind('/') == std::string::npos
-                                        ? ""
-                                        : arg.substr(0, arg.rfind('/') + 1);
+            std::string argFolder =
+                arg.rfind('/') == std::string::npos ? "" : arg.substr(0, arg.rfind('/') + 1);
             if (HasWildcard(leaf)) {
                 size_t before = list_.size();
                 Glob(folder.empty() ? "." : folder, argFolder, leaf, o_.r == 1);
@@ -910,8 +919,7 @@ private:
     size_t size_;
 };
 
-int ExtractMemory(HWND hwnd, const char *line, unsigned char *buffer, DWORD size,
-                  DWORD *written) {
+int ExtractMemory(HWND hwnd, const char *line, unsigned char *buffer, DWORD size, DWORD *written) {
     if (written)
         *written = 0;
     Options o = ParseOptions(line, true);
@@ -957,28 +965,28 @@ int ExtractMemory(HWND hwnd, const char *line, unsigned char *buffer, DWORD size
 // decodes every entry with its CRC.
 BOOL Check(const char *archive, int mode) {
     if (!archive)
-        return FALSE;
+        return 0;
     UniqueFd fd(::open(archive, O_RDONLY | O_CLOEXEC));
     if (!fd)
-        return FALSE;
+        return 0;
     FdIn in(fd.get(), kArcErrArchiveNotFound);
     lha::Reader reader(in);
     lha::Entry e;
     try {
         if (!reader.Next(e))
-            return FALSE;
+            return 0;
         if (mode & 16)
-            return TRUE;
+            return 1;
         do {
             if (!e.damage.empty() || e.method == lha::Method::Unknown)
-                return FALSE;
+                return 0;
             NullOut null;
             reader.Extract(null);
         } while (reader.Next(e));
     } catch (const lha::LhaError &) {
-        return FALSE;
+        return 0;
     }
-    return TRUE;
+    return 1;
 }
 
 } // namespace
@@ -990,13 +998,12 @@ UNLHA_EXPORT int Unlha(HWND hwnd, const char *cmdLine, char *output, DWORD size)
     return GuardCode(&out, [&] { return RunCommand(hwnd, cmdLine, out); });
 }
 
-UNLHA_EXPORT int UnlhaExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer,
-                                 DWORD size, void *time, WORD *attr, DWORD *written) {
+UNLHA_EXPORT int UnlhaExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer, DWORD size,
+                                 void *time, WORD *attr, DWORD *written) {
     (void)time;
     if (attr)
         *attr = 0;
-    return GuardCode(nullptr,
-                     [&] { return ExtractMemory(hwnd, cmdLine, buffer, size, written); });
+    return GuardCode(nullptr, [&] { return ExtractMemory(hwnd, cmdLine, buffer, size, written); });
 }
 
 UNLHA_EXPORT HARC UnlhaOpenArchive(HWND, const char *archive, DWORD) {
@@ -1011,7 +1018,7 @@ UNLHA_EXPORT HARC UnlhaOpenArchive(HWND, const char *archive, DWORD) {
 }
 
 UNLHA_EXPORT BOOL UnlhaCheckArchive(const char *archive, int mode) {
-    return Guard<BOOL>(FALSE, [&] { return Check(archive, mode); });
+    return Guard<BOOL>(0, [&] { return Check(archive, mode); });
 }
 
 ARCLIB_DEFINE_COMMON_EXPORTS(Unlha)
