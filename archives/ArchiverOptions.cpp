@@ -17,7 +17,7 @@ constexpr TOptionProperty Str(std::string_view name, std::string O::*field) {
 }
 
 // Declaration order; Reset, AssignTo and the stored form all walk this table.
-const std::array<TOptionProperty, 68> kProperties{{
+constexpr std::array<TOptionProperty, 68> kProperties{{
     Num("a", &O::a),
     Num("c", &O::c),
     Num("e", &O::e),
@@ -176,7 +176,8 @@ void TArchiverOptions::Reset() {
             this->*p.Number = -1;
             break;
         case K::String:
-            this->*p.String = StartsUnset(p) ? UnsetString : std::string();
+            // Not the UnsetString constant: a record may be built during static initialisation.
+            this->*p.String = StartsUnset(p) ? std::string(1, '\0') : std::string();
             break;
         case K::StringList:
             jx.Clear();
