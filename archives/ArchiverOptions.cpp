@@ -17,7 +17,7 @@ constexpr TOptionProperty Str(std::string_view name, std::string O::*field) {
 }
 
 // Declaration order; Reset, AssignTo and the stored form all walk this table.
-const std::array<TOptionProperty, 68> kProperties{{
+constexpr std::array<TOptionProperty, 68> kProperties{{
     Num("a", &O::a),
     Num("c", &O::c),
     Num("e", &O::e),
