@@ -832,13 +832,9 @@ int Rewrite(const Options &o, HWND hwnd, OutputBuffer &out, char command) {
             replace[it->second] = std::move(s);
         }
         if (replace.empty() && append.empty()) {
+            // Nothing to write: the entries are up to date, or no named file exists.
             out.Line("nothing to add or replace");
-            Worst(worst, kArcErrNoFiles);
-            if (command == 'u' && old.empty() && !FileExists(path))
-                return worst;
-            if (worst == kArcErrNoFiles && sources.empty())
-                return worst;
-            return worst == kArcErrNoFiles ? 0 : worst;
+            return sources.empty() ? kArcErrNoFiles : worst;
         }
     }
     Progress progress(hwnd);
