@@ -7,6 +7,7 @@
 #include "archivers/common/OutputBuffer.h"
 
 #include <new>
+#include <string>
 #include <utility>
 
 namespace arclib {
@@ -14,21 +15,28 @@ namespace arclib {
 // Runs body() (returning int) and returns its result, or the code of what it threw.
 template <class F> int GuardCode(OutputBuffer *out, F &&body) noexcept {
     int code = kArcErrInternal;
-    const char *what = nullptr;
+    // A copy: the exception object is gone once its handler ends.
+    std::string what;
+    auto keep = [&what](const char *m) noexcept {
+        try {
+            what = m;
+        } catch (...) {
+        }
+    };
     try {
         return std::forward<F>(body)();
     } catch (const ArcError &e) {
         code = e.code();
-        what = e.what();
+        keep(e.what());
     } catch (const std::bad_alloc &) {
         code = kArcErrNoMemory;
     } catch (const std::exception &e) {
-        what = e.what();
+        keep(e.what());
     } catch (...) {
     }
     if (out) {
         try {
-            out->Line(what ? what : ArcCodeMessage(code));
+            out->Line(!what.empty() ? what : std::string(ArcCodeMessage(code)));
         } catch (...) {
         }
     }
