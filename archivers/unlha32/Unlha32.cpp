@@ -400,14 +400,15 @@ int Extract(const Options &o, HWND hwnd, OutputBuffer &out, bool testOnly) {
     mode_t umask = CurrentUmask();
     std::vector<std::pair<std::string, int64_t>> folders;
     int worst = 0;
-    size_t matched = 0, done = 0;
+    size_t matched = 0, done = 0, seen = 0;
     lha::Entry e;
     for (;;) {
         try {
             if (!reader.Next(e))
                 break;
+            ++seen;
         } catch (const lha::LhaError &err) {
-            if (matched == 0 && done == 0 && e.name.empty())
+            if (seen == 0)
                 throw ArcError(kArcErrNotArchive, path + ": " + err.what());
             Damaged(path, err);
         }
@@ -785,7 +786,12 @@ int Rewrite(const Options &o, HWND hwnd, OutputBuffer &out, char command) {
     const std::string &path = o.cl.archive;
     std::vector<lha::Entry> old;
     UniqueFd oldFd;
-    if (FileExists(path)) {
+    struct stat ast {};
+    if (::stat(path.c_str(), &ast) == 0 && S_ISREG(ast.st_mode) && ast.st_size == 0) {
+        // An empty file (made beforehand by the caller) is an empty archive.
+        if (command != 'u')
+            throw ArcError(kArcErrNotArchive, path + ": empty file");
+    } else if (FileExists(path)) {
         old = ReadAll(path);
         oldFd = OpenArchiveFile(path);
     } else if (command != 'u') {

@@ -292,6 +292,7 @@ TEST(Library, UpdateReplacesOnlyNewerFilesUnlessAskedAndFreshenAddsNothing) {
     TempDir t;
     fs::path arc = t.path() / "u.lzh", src = t.path() / "src";
     WriteFile(src / "a.txt", std::string("first version\n"));
+    WriteFile(arc, std::string()); // an empty file made beforehand is an empty archive
     ASSERT_EQ(Lha("u -+  " + Q(arc) + " " + Dir(src) + " \"a.txt\" ").code, 0);
     // Same time: kept.
     WriteFile(src / "a.txt", std::string("second version\n"));
