@@ -131,3 +131,24 @@ TEST(FakeLibrary, SendsProgressToTheRegisteredOwnerAndStopsWhenAsked) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FakeLibrary, LibrarySetOffersOnlyTheChosenFiles) {
+    std::string folder;
+    {
+        fake::ScopedLibrarySet set({"full/libunzip32.so", "no-main/libunlha32.so"});
+        folder = set.Folder();
+        Module unzip("UNZIP32.DLL"), lha("UNLHA32.DLL");
+        ASSERT_TRUE(unzip.h && lha.h);
+        EXPECT_TRUE(unzip.Has("UnZip"));
+        EXPECT_FALSE(lha.Has("Unlha"));
+        EXPECT_TRUE(lha.Has("UnlhaOpenArchive"));
+        EXPECT_EQ(platform::LoadLibrary("ZIP32J.DLL"), nullptr);
+        EXPECT_EQ(platform::LoadLibrary("LMZIP32.DLL"), nullptr);
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_FALSE(platform::LibrarySearchOverridden());
+}
+
+} // namespace
