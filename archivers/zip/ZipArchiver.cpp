@@ -383,8 +383,10 @@ private:
             size_t j = pattern.find('/', i);
             if (j == std::string::npos)
                 j = pattern.size();
-            const std::string comp = pattern.substr(i, j - i);
+            std::string comp = pattern.substr(i, j - i);
             i = j + 1;
+            if (comp == "*.*") // every name, as on Windows, not only names with a dot
+                comp = "*";
             if (comp.empty())
                 continue;
             std::vector<std::string> next;

@@ -158,6 +158,22 @@ TEST_F(Zip32Test, BaseDirRecursionLevelsAndUtf8Names) {
     EXPECT_EQ(BsdtarList(noHidden), "ソフト/readme.txt\n表示.txt\n");
 }
 
+TEST_F(Zip32Test, JunkPathsAndArchiveTimeOfNewestEntry) {
+    WriteFile(dir / "src" / "d1" / "a.txt", "a\n");
+    WriteFile(dir / "src" / "d2" / "b", "b\n");
+    SetMtime(dir / "src" / "d1" / "a.txt", 1000000000);
+    SetMtime(dir / "src" / "d2" / "b", 1100000000);
+    const fs::path zip = dir / "j.zip";
+    // -j stores names without folders (and no folder entries); "*.*" is every name, dotless too.
+    ASSERT_EQ(Zip(" -r -o -j  \"" + zip.string() + "\" \"" + (dir / "src").string() +
+                  "/\" \"*.*\" "),
+              0)
+        << Out();
+    EXPECT_EQ(BsdtarList(zip), "a.txt\nb\n");
+    // -o: the archive carries the time of its newest entry.
+    EXPECT_EQ(fs::last_write_time(zip), fs::last_write_time(dir / "src" / "d2" / "b"));
+}
+
 TEST_F(Zip32Test, FilterSyntaxNamesAndResponseFile) {
     WriteFile(dir / "src" / "[a]-b.txt", "brackets\n");
     WriteFile(dir / "src" / "-x.txt", "dash\n");
