@@ -249,7 +249,7 @@ TEST_F(Binding, WithoutAnyGetterListingStillSucceeds) {
     ASSERT_EQ(dll.FindFirst(arc, "*", &info), 0);
     EXPECT_TRUE(Same(info.LastWriteTime, Dos(0x4E21, 0x0001)));
     EXPECT_TRUE(Same(info.LastAccessTime, info.LastWriteTime));
-    EXPECT_EQ(Value(info.OriginalSize), 4000000000); // unsigned 32-bit size, high part 0
+    EXPECT_EQ(Value(info.OriginalSize), 4000000000); // the unsigned 32-bit size, widened
     EXPECT_EQ(Value(info.CompressedSize), 3);
     // A DOS stamp that names no day gives no time, not what the record held before.
     ASSERT_EQ(dll.FindNext(arc, &info), 0);
