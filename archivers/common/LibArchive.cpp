@@ -538,6 +538,22 @@ private:
     std::vector<std::pair<std::string, EntryInfo>> folders_;
 };
 
+// Passes over the data of an entry that is not wanted. In a solid 7z block libarchive 3.6 cannot
+// read an entry after skipping the one before it, so there the data is read through instead.
+void PassOver(archive *a, const std::string &name) {
+    if (archive_format(a) != ARCHIVE_FORMAT_7ZIP)
+        return; // the next header skips the data
+    const void *block = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    int r;
+    while ((r = archive_read_data_block(a, &block, &size, &offset)) == ARCHIVE_OK ||
+           r == ARCHIVE_WARN) {
+    }
+    if (r != ARCHIVE_EOF)
+        Check(a, r, kArcErrDamaged, name);
+}
+
 bool Selected(const EntrySelector &select, const EntrySelector &exclude, const std::string &name) {
     return select.Matches(name) && (exclude.Empty() || !exclude.Matches(name));
 }
@@ -555,8 +571,10 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
     archive_entry *e = nullptr;
     while (NextHeader(a.get(), &e)) {
         EntryInfo info = ToEntryInfo(e);
-        if (!Selected(opt.select, opt.exclude, info.name))
+        if (!Selected(opt.select, opt.exclude, info.name)) {
+            PassOver(a.get(), info.name);
             continue;
+        }
         ++matched;
         try {
             int r = x.Entry(a.get(), e, info);
@@ -589,8 +607,10 @@ int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySe
     archive_entry *e = nullptr;
     while (NextHeader(a.get(), &e)) {
         EntryInfo info = ToEntryInfo(e);
-        if (!select.Matches(info.name))
+        if (!select.Matches(info.name)) {
+            PassOver(a.get(), info.name);
             continue;
+        }
         ++count;
         if (archive_entry_is_encrypted(e)) {
             out.Line("encrypted: " + info.name);
@@ -628,8 +648,10 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
     archive_entry *e = nullptr;
     while (NextHeader(a.get(), &e)) {
         EntryInfo info = ToEntryInfo(e);
-        if (info.IsDirectory() || !select.Matches(info.name))
+        if (info.IsDirectory() || !select.Matches(info.name)) {
+            PassOver(a.get(), info.name);
             continue;
+        }
         if (archive_entry_is_encrypted(e))
             throw ArcError(kArcErrPassword, info.name);
         ProgressEntry p = ProgressFor(info, info.name, "");
