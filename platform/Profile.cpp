@@ -1,11 +1,11 @@
 #include "platform/Profile.h"
 
 #include "platform/CodePage.h"
+#include "platform/ReplacingFileWriter.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -101,42 +101,19 @@ bool WriteAll(int fd, std::string_view data) {
     return true;
 }
 
-// Replaces the file's content. A temporary file in the same folder renamed over the old one means
-// a failed write never leaves a half-written profile; when the folder itself is not writable the
-// existing file is rewritten in place, as the classic profile functions would.
+// Replaces the file's content. The new content is renamed into place, so a failed write never
+// leaves a half-written profile; when the folder itself is not writable the existing file is
+// rewritten in place, as the classic profile functions would.
 bool StoreFile(const std::string &name, std::string_view data) {
-    std::error_code ec;
-    fs::path target(name);
-    if (fs::is_symlink(target, ec)) {
-        target = fs::canonical(target, ec);
-        if (ec)
-            return false;
+    {
+        ReplacingFileWriter writer(name);
+        if (writer.Ok())
+            return writer.Write(data) && writer.Commit();
     }
-    struct stat old {};
-    const bool existed = ::stat(target.c_str(), &old) == 0;
-    if (existed && !S_ISREG(old.st_mode))
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
-
-    std::string tmpl = target.string() + ".XXXXXX";
-    Fd tmp(::mkstemp(tmpl.data()));
-    if (tmp.get() >= 0) {
-        bool ok = true;
-        if (existed) {
-            ok = ::fchmod(tmp.get(), old.st_mode & 07777) == 0;
-        } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            ok = ::fchmod(tmp.get(), 0666 & ~mask) == 0;
-        }
-        ok = ok && WriteAll(tmp.get(), data) && tmp.Close();
-        ok = ok && ::rename(tmpl.c_str(), target.c_str()) == 0;
-        if (!ok)
-            ::unlink(tmpl.c_str());
-        return ok;
-    }
-    if (!existed)
-        return false;
-    Fd fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    Fd fd(::open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
     return fd.get() >= 0 && WriteAll(fd.get(), data) && fd.Close();
 }
 
