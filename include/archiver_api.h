@@ -47,6 +47,29 @@ typedef struct INDIVIDUALINFO {
     char szMode[8];                   /* 550, method such as "-lh5-" */
 } INDIVIDUALINFO;
 
+/* The find record the component hands to FindFirst/FindNext (598 bytes): the library fills the
+   first 558 bytes exactly as INDIVIDUALINFO; the component completes the times and 64-bit sizes
+   from the optional getters, or from the DOS date/time and 32-bit sizes when a getter is absent. */
+typedef struct TIndividualInfoEx {
+    DWORD dwOriginalSize;             /* 0 */
+    DWORD dwCompressedSize;           /* 4 */
+    DWORD dwCRC;                      /* 8 */
+    UINT uFlag;                       /* 12 */
+    UINT uOSType;                     /* 16 */
+    WORD wRatio;                      /* 20 */
+    WORD wDate;                       /* 22 */
+    WORD wTime;                       /* 24 */
+    char szFileName[FNAME_MAX32 + 1]; /* 26 */
+    char dummy1[3];                   /* 539 */
+    char szAttribute[8];              /* 542 */
+    char szMode[8];                   /* 550 */
+    ARC_FILETIME LastWriteTime;       /* 558 */
+    ARC_FILETIME LastAccessTime;      /* 566 */
+    ARC_FILETIME CreationTime;        /* 574 */
+    int64_t OriginalSize;             /* 582 */
+    int64_t CompressedSize;           /* 590 */
+} TIndividualInfoEx;
+
 /* Second parameter of the "wm_arcextract" progress message (1074 bytes). */
 typedef struct EXTRACTINGINFOEX {
     DWORD dwFileSize;                       /* 0 */
@@ -139,6 +162,17 @@ static_assert(offsetof(INDIVIDUALINFO, szFileName) == 26 &&
               offsetof(INDIVIDUALINFO, dummy1) == 539);
 static_assert(offsetof(INDIVIDUALINFO, szAttribute) == 542 &&
               offsetof(INDIVIDUALINFO, szMode) == 550);
+static_assert(sizeof(TIndividualInfoEx) == 598, "TIndividualInfoEx is 598 bytes");
+static_assert(offsetof(TIndividualInfoEx, wDate) == offsetof(INDIVIDUALINFO, wDate) &&
+              offsetof(TIndividualInfoEx, wTime) == offsetof(INDIVIDUALINFO, wTime) &&
+              offsetof(TIndividualInfoEx, szFileName) == offsetof(INDIVIDUALINFO, szFileName) &&
+              offsetof(TIndividualInfoEx, szAttribute) == offsetof(INDIVIDUALINFO, szAttribute) &&
+              offsetof(TIndividualInfoEx, szMode) == offsetof(INDIVIDUALINFO, szMode));
+static_assert(offsetof(TIndividualInfoEx, LastWriteTime) == 558 &&
+              offsetof(TIndividualInfoEx, LastAccessTime) == 566 &&
+              offsetof(TIndividualInfoEx, CreationTime) == 574);
+static_assert(offsetof(TIndividualInfoEx, OriginalSize) == 582 &&
+              offsetof(TIndividualInfoEx, CompressedSize) == 590);
 static_assert(sizeof(EXTRACTINGINFOEX) == 1074, "EXTRACTINGINFOEX is 1074 bytes");
 static_assert(offsetof(EXTRACTINGINFOEX, szSourceFileName) == 8);
 static_assert(offsetof(EXTRACTINGINFOEX, szDestFileName) == 524);
@@ -148,6 +182,7 @@ static_assert(offsetof(EXTRACTINGINFOEX, wDate) == 1054 &&
 #else
 _Static_assert(sizeof(INDIVIDUALINFO) == 558, "INDIVIDUALINFO is 558 bytes");
 _Static_assert(sizeof(EXTRACTINGINFOEX) == 1074, "EXTRACTINGINFOEX is 1074 bytes");
+_Static_assert(sizeof(TIndividualInfoEx) == 598, "TIndividualInfoEx is 598 bytes");
 #endif
 
 #endif

@@ -101,4 +101,46 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
+std::string WideToCodePage(std::u16string_view s, CodePage cp) {
+    std::string utf8;
+    utf8.reserve(s.size() * 3);
+    for (size_t i = 0; i < s.size(); ++i) {
+        char32_t c = s[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+            s[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = '?';
+        }
+        if (c < 0x80) {
+            utf8 += static_cast<char>(c);
+        } else if (c < 0x800) {
+            utf8 += static_cast<char>(0xC0 | (c >> 6));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            utf8 += static_cast<char>(0xE0 | (c >> 12));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            utf8 += static_cast<char>(0xF0 | (c >> 18));
+            utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            utf8 += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    if (cp == CodePage::Utf8)
+        return utf8;
+    // Shift-JIS: convert character by character so one that does not fit becomes '?'.
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t n = CharLength(utf8, i, CodePage::Utf8);
+        const std::string ch = utf8.substr(i, n);
+        const std::string conv = Utf8ToShiftJis(ch);
+        out += (n > 1 && conv == ch) ? std::string("?") : conv;
+        i += n;
+    }
+    return out;
+}
+
 } // namespace platform

@@ -35,4 +35,8 @@ std::string Utf8ToShiftJis(std::string_view s);
 // True when s is well-formed UTF-8.
 bool IsValidUtf8(std::string_view s);
 
+// A UTF-16 (wide) string in the given code page; a character the code page cannot hold, and an
+// unpaired surrogate, becomes '?', as the system's own conversion does.
+std::string WideToCodePage(std::u16string_view s, CodePage cp = SystemCodePage());
+
 } // namespace platform

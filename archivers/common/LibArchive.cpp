@@ -1,0 +1,602 @@
+#include "archivers/common/LibArchive.h"
+
+#include "archivers/common/ArcErrors.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace arclib {
+
+ScopedUtf8Locale::ScopedUtf8Locale() {
+    mine_ = ::newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (mine_)
+        previous_ = ::uselocale(mine_);
+}
+
+ScopedUtf8Locale::~ScopedUtf8Locale() {
+    if (mine_) {
+        ::uselocale(previous_);
+        ::freelocale(mine_);
+    }
+}
+
+void Check(archive *a, int r, int code, const std::string &what) {
+    if (r == ARCHIVE_OK || r == ARCHIVE_WARN)
+        return;
+    const char *msg = a ? archive_error_string(a) : nullptr;
+    throw ArcError(code, what + (msg ? std::string(": ") + msg : std::string()));
+}
+
+void SetEntryName(archive_entry *e, const std::string &utf8) {
+    archive_entry_set_pathname_utf8(e, utf8.c_str());
+}
+
+std::string EntryName(archive_entry *e) {
+    const char *n = archive_entry_pathname_utf8(e);
+    if (!n)
+        n = archive_entry_pathname(e); // names that are not valid in any known charset
+    return n ? n : "";
+}
+
+ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        throw ArcError(kArcErrArchiveNotFound, path + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+        throw ArcError(kArcErrArchiveNotFound, path + ": is a folder");
+    ReadArchive a(archive_read_new());
+    if (!a)
+        throw std::bad_alloc();
+    setup(a.get());
+    int r = archive_read_open_filename(a.get(), path.c_str(), kBlockSize);
+    if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
+        int err = archive_errno(a.get());
+        const char *msg = archive_error_string(a.get());
+        int code = (err == ENOENT || err == EACCES) ? kArcErrArchiveNotFound : kArcErrNotArchive;
+        throw ArcError(code, path + (msg ? std::string(": ") + msg : std::string()));
+    }
+    return a;
+}
+
+bool NextHeader(archive *a, archive_entry **entry) {
+    int r = archive_read_next_header(a, entry);
+    if (r == ARCHIVE_EOF)
+        return false;
+    if (r == ARCHIVE_OK || r == ARCHIVE_WARN)
+        return true;
+    const char *msg = archive_error_string(a);
+    // A reader that cannot make sense of the first header has not recognised the file at all.
+    int code =
+        archive_file_count(a) <= 1 && archive_format(a) == 0 ? kArcErrNotArchive : kArcErrDamaged;
+    throw ArcError(code, msg ? msg : "bad header");
+}
+
+EntryInfo ToEntryInfo(archive_entry *e) {
+    EntryInfo info;
+    info.name = EntryName(e);
+    info.mode = archive_entry_mode(e);
+    if (archive_entry_filetype(e) == AE_IFDIR && !info.name.empty() && info.name.back() != '/')
+        info.name += '/';
+    info.size = archive_entry_size_is_set(e) && archive_entry_size(e) > 0
+                    ? static_cast<uint64_t>(archive_entry_size(e))
+                    : 0;
+    if (archive_entry_mtime_is_set(e)) {
+        info.mtime = archive_entry_mtime(e);
+        info.mtimeNs = archive_entry_mtime_nsec(e);
+    }
+    if (archive_entry_birthtime_is_set(e)) {
+        info.hasCtime = true;
+        info.ctime = archive_entry_birthtime(e);
+        info.ctimeNs = archive_entry_birthtime_nsec(e);
+    }
+    if (archive_entry_atime_is_set(e)) {
+        info.hasAtime = true;
+        info.atime = archive_entry_atime(e);
+        info.atimeNs = archive_entry_atime_nsec(e);
+    }
+    if (const char *l = archive_entry_symlink_utf8(e))
+        info.linkTarget = l;
+    else if (const char *h = archive_entry_hardlink_utf8(e))
+        info.linkTarget = h;
+    return info;
+}
+
+std::vector<EntryInfo> ReadEntries(const std::string &path, const ReaderSetup &setup) {
+    ScopedUtf8Locale utf8;
+    ReadArchive a = OpenReader(path, setup);
+    std::vector<EntryInfo> entries;
+    archive_entry *e = nullptr;
+    while (NextHeader(a.get(), &e)) {
+        entries.push_back(ToEntryInfo(e));
+        Check(a.get(), archive_read_data_skip(a.get()), kArcErrDamaged, entries.back().name);
+    }
+    return entries;
+}
+
+namespace {
+
+ProgressEntry ProgressFor(const EntryInfo &info, const std::string &source,
+                          const std::string &destination) {
+    ProgressEntry p;
+    p.source = source;
+    p.destination = destination;
+    p.size = info.size;
+    p.compressed = info.compressedSize;
+    p.crc = info.crc;
+    p.mtime = info.mtime;
+    p.mode = info.mode;
+    p.method = info.method;
+    return p;
+}
+
+// How serious a result is, to keep the worst of several.
+int Rank(int code) {
+    switch (code) {
+    case kArcOk:
+        return 0;
+    case kArcErrSkipped:
+        return 1;
+    case kArcErrNoFiles:
+        return 2;
+    case kArcErrPassword:
+    case kArcErrUnsupported:
+        return 3;
+    case kArcErrUnsafePath:
+        return 4;
+    default:
+        return 5;
+    }
+}
+
+void Worst(int &worst, int code) {
+    if (Rank(code) > Rank(worst))
+        worst = code;
+}
+
+bool Exists(int dirFd, const std::string &leaf) {
+    struct stat st {};
+    return ::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::string FreeName(int dirFd, const std::string &leaf) {
+    size_t dot = leaf.rfind('.');
+    std::string stem = dot == std::string::npos || dot == 0 ? leaf : leaf.substr(0, dot);
+    std::string ext = dot == std::string::npos || dot == 0 ? "" : leaf.substr(dot);
+    for (int n = 1;; ++n) {
+        std::string candidate = stem + "_" + std::to_string(n) + ext;
+        if (!Exists(dirFd, candidate))
+            return candidate;
+    }
+}
+
+struct Timespec2 {
+    struct timespec t[2];
+};
+
+Timespec2 TimesOf(const EntryInfo &info) {
+    Timespec2 ts{};
+    ts.t[0].tv_nsec = UTIME_OMIT;
+    ts.t[1].tv_sec = static_cast<time_t>(info.mtime);
+    ts.t[1].tv_nsec = static_cast<long>(info.mtimeNs);
+    if (info.hasAtime) {
+        ts.t[0].tv_sec = static_cast<time_t>(info.atime);
+        ts.t[0].tv_nsec = static_cast<long>(info.atimeNs);
+    }
+    return ts;
+}
+
+// Writes the data of the current entry into fd, reporting progress.
+void CopyDataToFd(archive *a, int fd, const std::string &name, ProgressEntry &p,
+                  Progress &progress) {
+    const void *block = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    uint64_t end = 0;
+    for (;;) {
+        int r = archive_read_data_block(a, &block, &size, &offset);
+        if (r == ARCHIVE_EOF)
+            break;
+        Check(a, r, kArcErrDamaged, name);
+        const char *data = static_cast<const char *>(block);
+        size_t done = 0;
+        while (done < size) {
+            ssize_t n = ::pwrite(fd, data + done, size - done, offset + static_cast<off_t>(done));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw ArcError(kArcErrWriteFile, name + ": " + std::strerror(errno));
+            }
+            done += static_cast<size_t>(n);
+        }
+        end = std::max<uint64_t>(end, static_cast<uint64_t>(offset) + size);
+        p.written = end;
+        progress.Send(ARCEXTRACT_INPROCESS, p);
+    }
+    // A sparse file may end in a hole.
+    if (p.size > end && ::ftruncate(fd, static_cast<off_t>(p.size)) != 0)
+        throw ArcError(kArcErrWriteFile, name + ": " + std::strerror(errno));
+}
+
+class Extractor {
+public:
+    Extractor(const ExtractOptions &opt, Progress &progress, OutputBuffer &out)
+        : opt_(opt), dest_(opt.destination), progress_(progress), out_(out),
+          umask_(CurrentUmask()) {}
+
+    // Returns the result code of the entry.
+    int Entry(archive *a, archive_entry *e, const EntryInfo &info) {
+        std::string rel;
+        PathProblem pp = NormaliseEntryPath(info.name, rel);
+        if (pp != PathProblem::None) {
+            out_.Line("refused: " + info.name + " (" + PathProblemText(pp) + ")");
+            return kArcErrUnsafePath;
+        }
+        unsigned type = archive_entry_filetype(e);
+        if (!opt_.keepFolders) {
+            if (type == AE_IFDIR)
+                return 0;
+            rel = SplitParent(rel).second;
+        }
+        if (archive_entry_is_encrypted(e)) {
+            out_.Line("encrypted: " + info.name);
+            return kArcErrPassword;
+        }
+        const char *hardlink = archive_entry_hardlink_utf8(e);
+        if (type == AE_IFDIR)
+            return Folder(rel, info);
+        if (type == AE_IFLNK)
+            return Symlink(rel, info);
+        if (hardlink && info.size == 0)
+            return Hardlink(rel, hardlink, info);
+        if (type == AE_IFREG || type == 0 || hardlink)
+            return File(a, rel, info);
+        out_.Line("skipped: " + info.name + " (special file)");
+        return kArcErrUnsupported;
+    }
+
+    void Finish() {
+        // Folder times last, after their contents stopped changing them.
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+            try {
+                UniqueFd fd = dest_.OpenFolder(it->first, false);
+                Timespec2 ts = TimesOf(it->second);
+                ::futimens(fd.get(), ts.t);
+            } catch (const ArcError &) {
+            }
+        }
+    }
+
+private:
+    int Folder(const std::string &rel, const EntryInfo &info) {
+        UniqueFd fd = dest_.OpenFolder(rel, true);
+        if (opt_.restoreModes && (info.mode & 0777))
+            ::fchmod(fd.get(), ((info.mode & 0777) & ~umask_) | S_IRWXU);
+        folders_.emplace_back(rel, info);
+        return 0;
+    }
+
+    int Symlink(const std::string &rel, const EntryInfo &info) {
+        if (!LinkStaysInside(rel, info.linkTarget)) {
+            out_.Line("refused: " + info.name + " -> " + info.linkTarget +
+                      " (link leading outside the destination)");
+            return kArcErrUnsafePath;
+        }
+        auto [parent, leaf] = SplitParent(rel);
+        UniqueFd dir = dest_.OpenFolder(parent, true);
+        if (Exists(dir.get(), leaf)) {
+            if (opt_.overwrite == Overwrite::Skip)
+                return Skipped(info);
+            if (opt_.overwrite == Overwrite::RenameNew)
+                leaf = FreeName(dir.get(), leaf);
+        }
+        std::string temp = "." + leaf + ".link.tmp";
+        ::unlinkat(dir.get(), temp.c_str(), 0);
+        if (::symlinkat(info.linkTarget.c_str(), dir.get(), temp.c_str()) != 0 ||
+            ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
+            int e = errno;
+            ::unlinkat(dir.get(), temp.c_str(), 0);
+            throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(e));
+        }
+        Done(info, rel);
+        return 0;
+    }
+
+    int Hardlink(const std::string &rel, const std::string &target, const EntryInfo &info) {
+        std::string targetRel;
+        if (NormaliseEntryPath(target, targetRel) != PathProblem::None) {
+            out_.Line("refused: " + info.name + " => " + target +
+                      " (link leading outside the destination)");
+            return kArcErrUnsafePath;
+        }
+        if (!opt_.keepFolders)
+            targetRel = SplitParent(targetRel).second;
+        auto [tparent, tleaf] = SplitParent(targetRel);
+        UniqueFd tdir = dest_.OpenFolder(tparent, false);
+        struct stat st {};
+        if (::fstatat(tdir.get(), tleaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(st.st_mode)) {
+            out_.Line("refused: " + info.name + " => " + target + " (link to no extracted file)");
+            return kArcErrUnsafePath;
+        }
+        auto [parent, leaf] = SplitParent(rel);
+        UniqueFd dir = dest_.OpenFolder(parent, true);
+        if (Exists(dir.get(), leaf)) {
+            if (opt_.overwrite == Overwrite::Skip)
+                return Skipped(info);
+            if (opt_.overwrite == Overwrite::RenameNew)
+                leaf = FreeName(dir.get(), leaf);
+        }
+        std::string temp = "." + leaf + ".link.tmp";
+        ::unlinkat(dir.get(), temp.c_str(), 0);
+        if (::linkat(tdir.get(), tleaf.c_str(), dir.get(), temp.c_str(), 0) != 0 ||
+            ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
+            int e = errno;
+            ::unlinkat(dir.get(), temp.c_str(), 0);
+            throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(e));
+        }
+        Done(info, rel);
+        return 0;
+    }
+
+    int File(archive *a, const std::string &rel, const EntryInfo &info) {
+        auto [parent, leaf] = SplitParent(rel);
+        UniqueFd dir = dest_.OpenFolder(parent, true);
+        if (Exists(dir.get(), leaf)) {
+            if (opt_.overwrite == Overwrite::Skip)
+                return Skipped(info);
+            if (opt_.overwrite == Overwrite::RenameNew)
+                leaf = FreeName(dir.get(), leaf);
+        }
+        std::string shown = parent.empty() ? leaf : parent + "/" + leaf;
+        ProgressEntry p = ProgressFor(info, info.name, opt_.destination + "/" + shown);
+        progress_.Send(ARCEXTRACT_BEGIN, p);
+        AtomicFile file = AtomicFile::CreateAt(dir.get(), leaf, kArcErrWriteFile);
+        CopyDataToFd(a, file.fd(), info.name, p, progress_);
+        if (opt_.restoreModes) {
+            mode_t mode = (info.mode & 0777) ? (info.mode & 0777) : 0666;
+            ::fchmod(file.fd(), mode & ~umask_);
+        }
+        Timespec2 ts = TimesOf(info);
+        ::futimens(file.fd(), ts.t);
+        if (!file.Commit(opt_.overwrite == Overwrite::Replace))
+            return Skipped(info);
+        progress_.Send(ARCEXTRACT_END, p);
+        return 0;
+    }
+
+    int Skipped(const EntryInfo &info) {
+        out_.Line("skipped: " + info.name + " (exists)");
+        return 0;
+    }
+
+    void Done(const EntryInfo &info, const std::string &rel) {
+        ProgressEntry p = ProgressFor(info, info.name, opt_.destination + "/" + rel);
+        progress_.Send(ARCEXTRACT_BEGIN, p);
+        progress_.Send(ARCEXTRACT_END, p);
+    }
+
+    const ExtractOptions &opt_;
+    SafeDestination dest_;
+    Progress &progress_;
+    OutputBuffer &out_;
+    mode_t umask_;
+    std::vector<std::pair<std::string, EntryInfo>> folders_;
+};
+
+bool Selected(const EntrySelector &select, const EntrySelector &exclude, const std::string &name) {
+    return select.Matches(name) && (exclude.Empty() || !exclude.Matches(name));
+}
+
+} // namespace
+
+int ExtractEntries(const std::string &path, const ReaderSetup &setup, const ExtractOptions &opt,
+                   Progress &progress, OutputBuffer &out) {
+    ScopedUtf8Locale utf8;
+    ReadArchive a = OpenReader(path, setup);
+    Extractor x(opt, progress, out);
+    progress.Opened(path);
+    int worst = 0;
+    size_t matched = 0, done = 0;
+    archive_entry *e = nullptr;
+    while (NextHeader(a.get(), &e)) {
+        EntryInfo info = ToEntryInfo(e);
+        if (!Selected(opt.select, opt.exclude, info.name))
+            continue;
+        ++matched;
+        try {
+            int r = x.Entry(a.get(), e, info);
+            Worst(worst, r);
+            if (r == 0)
+                ++done;
+        } catch (const ArcError &err) {
+            if (err.code() == kArcErrUserCancel || err.code() == kArcErrDamaged)
+                throw;
+            out.Line(err.what());
+            Worst(worst, err.code());
+        }
+    }
+    x.Finish();
+    if (matched == 0 && !opt.select.Empty())
+        Worst(worst, kArcErrNoFiles);
+    out.Line(std::to_string(done) + " of " + std::to_string(matched) + " entries extracted");
+    return worst;
+}
+
+int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySelector &select,
+                Progress &progress, OutputBuffer &out) {
+    ScopedUtf8Locale utf8;
+    ReadArchive a = OpenReader(path, setup);
+    progress.Opened(path);
+    int worst = 0;
+    size_t count = 0;
+    archive_entry *e = nullptr;
+    while (NextHeader(a.get(), &e)) {
+        EntryInfo info = ToEntryInfo(e);
+        if (!select.Matches(info.name))
+            continue;
+        ++count;
+        if (archive_entry_is_encrypted(e)) {
+            out.Line("encrypted: " + info.name);
+            Worst(worst, kArcErrPassword);
+            continue;
+        }
+        ProgressEntry p = ProgressFor(info, info.name, "");
+        progress.Send(ARCEXTRACT_BEGIN, p);
+        const void *block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        int r;
+        while ((r = archive_read_data_block(a.get(), &block, &size, &offset)) == ARCHIVE_OK ||
+               r == ARCHIVE_WARN) {
+            p.written = static_cast<uint64_t>(offset) + size;
+            progress.Send(ARCEXTRACT_INPROCESS, p);
+        }
+        if (r != ARCHIVE_EOF) {
+            const char *msg = archive_error_string(a.get());
+            out.Line("damaged: " + info.name + (msg ? std::string(" (") + msg + ")" : ""));
+            return kArcErrDamaged;
+        }
+        progress.Send(ARCEXTRACT_END, p);
+    }
+    out.Line(std::to_string(count) + " entries tested" + (worst ? "" : ", no errors"));
+    return worst;
+}
+
+int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const EntrySelector &select,
+                    unsigned char *buffer, size_t size, DWORD *written, Progress &progress) {
+    ScopedUtf8Locale utf8;
+    if (written)
+        *written = 0;
+    ReadArchive a = OpenReader(path, setup);
+    archive_entry *e = nullptr;
+    while (NextHeader(a.get(), &e)) {
+        EntryInfo info = ToEntryInfo(e);
+        if (info.IsDirectory() || !select.Matches(info.name))
+            continue;
+        if (archive_entry_is_encrypted(e))
+            throw ArcError(kArcErrPassword, info.name);
+        ProgressEntry p = ProgressFor(info, info.name, "");
+        progress.Send(ARCEXTRACT_BEGIN, p);
+        size_t have = 0;
+        bool cut = false;
+        char scratch[4096];
+        for (;;) {
+            la_ssize_t n = have < size ? archive_read_data(a.get(), buffer + have, size - have)
+                                       : archive_read_data(a.get(), scratch, sizeof scratch);
+            if (n == 0)
+                break;
+            if (n < 0)
+                Check(a.get(), static_cast<int>(n), kArcErrDamaged, info.name);
+            if (have < size) {
+                have += static_cast<size_t>(n);
+            } else {
+                cut = true;
+                break;
+            }
+            p.written = have;
+            progress.Send(ARCEXTRACT_INPROCESS, p);
+        }
+        if (written)
+            *written = ClampToDword(have);
+        progress.Send(ARCEXTRACT_END, p);
+        return cut ? kArcErrBufferTooSmall : 0;
+    }
+    return kArcErrNoFiles;
+}
+
+void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, OutputBuffer &out) {
+    struct stat st {};
+    if (::lstat(src.diskPath.c_str(), &st) != 0)
+        throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
+    EntryPtr e(archive_entry_new());
+    if (!e)
+        throw std::bad_alloc();
+    UniqueFd fd;
+    std::string linkTarget;
+    if (S_ISREG(st.st_mode)) {
+        fd = UniqueFd(::open(src.diskPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd || ::fstat(fd.get(), &st) != 0)
+            throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
+    } else if (S_ISLNK(st.st_mode)) {
+        std::vector<char> buf(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        ssize_t n = ::readlink(src.diskPath.c_str(), buf.data(), buf.size() - 1);
+        if (n < 0)
+            throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
+        linkTarget.assign(buf.data(), static_cast<size_t>(n));
+    } else if (!S_ISDIR(st.st_mode)) {
+        out.Line("skipped: " + src.diskPath + " (special file)");
+        return;
+    }
+    archive_entry_copy_stat(e.get(), &st);
+    archive_entry_set_nlink(e.get(), 1);
+    archive_entry_set_ino(e.get(), 0);
+    archive_entry_set_dev(e.get(), 0);
+    SetEntryName(e.get(), src.entryName);
+    if (S_ISLNK(st.st_mode)) {
+        archive_entry_set_symlink_utf8(e.get(), linkTarget.c_str());
+        archive_entry_set_size(e.get(), 0);
+    } else if (S_ISDIR(st.st_mode)) {
+        archive_entry_set_size(e.get(), 0);
+    }
+    ProgressEntry p;
+    p.source = src.diskPath;
+    p.destination = src.entryName;
+    p.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    p.mtime = st.st_mtime;
+    p.mode = st.st_mode;
+    progress.Send(ARCEXTRACT_BEGIN, p);
+    Check(w, archive_write_header(w, e.get()), kArcErrWriteArchive, src.entryName);
+    if (fd) {
+        std::vector<char> buf(kBlockSize);
+        uint64_t left = p.size;
+        while (left > 0) {
+            ssize_t n = ::read(fd.get(), buf.data(), std::min<uint64_t>(left, buf.size()));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
+            if (n == 0) {
+                // The file shrank while it was read: fill up to the size the header gave.
+                std::fill(buf.begin(), buf.end(), 0);
+                while (left > 0) {
+                    size_t k = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
+                    if (archive_write_data(w, buf.data(), k) < 0)
+                        Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, src.entryName);
+                    left -= k;
+                }
+                out.Line("warning: " + src.diskPath + " shrank while it was packed");
+                break;
+            }
+            if (archive_write_data(w, buf.data(), static_cast<size_t>(n)) < 0)
+                Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, src.entryName);
+            left -= static_cast<uint64_t>(n);
+            p.written = p.size - left;
+            progress.Send(ARCEXTRACT_INPROCESS, p);
+        }
+    }
+    Check(w, archive_write_finish_entry(w), kArcErrWriteArchive, src.entryName);
+    progress.Send(ARCEXTRACT_END, p);
+}
+
+void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress) {
+    EntryInfo info = ToEntryInfo(e);
+    ProgressEntry p = ProgressFor(info, info.name, info.name);
+    progress.Send(ARCEXTRACT_COPY, p);
+    Check(w, archive_write_header(w, e), kArcErrWriteArchive, info.name);
+    std::vector<char> buf(kBlockSize);
+    for (;;) {
+        la_ssize_t n = archive_read_data(r, buf.data(), buf.size());
+        if (n == 0)
+            break;
+        if (n < 0)
+            Check(r, static_cast<int>(n), kArcErrDamaged, info.name);
+        if (archive_write_data(w, buf.data(), static_cast<size_t>(n)) < 0)
+            Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, info.name);
+    }
+    Check(w, archive_write_finish_entry(w), kArcErrWriteArchive, info.name);
+}
+
+} // namespace arclib

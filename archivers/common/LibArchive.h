@@ -1,0 +1,123 @@
+// libarchive underneath our libraries: owned handles, reading listings, the extraction engine (safe
+// destination, overwrite rules, progress), testing, extraction into memory, and writing entries
+// from disk or copied from another archive. Data always moves in blocks: memory stays flat
+// whatever the size of a file.
+#pragma once
+
+#include "archivers/common/FileSystem.h"
+#include "archivers/common/Listing.h"
+#include "archivers/common/OutputBuffer.h"
+#include "archivers/common/Progress.h"
+#include "archivers/common/Wildcard.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <clocale>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace arclib {
+
+struct ReadFree {
+    void operator()(archive *a) const { archive_read_free(a); }
+};
+struct WriteFree {
+    void operator()(archive *a) const { archive_write_free(a); }
+};
+struct EntryFree {
+    void operator()(archive_entry *e) const { archive_entry_free(e); }
+};
+using ReadArchive = std::unique_ptr<archive, ReadFree>;
+using WriteArchive = std::unique_ptr<archive, WriteFree>;
+using EntryPtr = std::unique_ptr<archive_entry, EntryFree>;
+
+constexpr size_t kBlockSize = 64 * 1024;
+
+// Names are UTF-8 whatever the caller's locale: while one of these lives, the calling thread uses
+// a UTF-8 locale, so libarchive's name conversions read and write UTF-8.
+class ScopedUtf8Locale {
+public:
+    ScopedUtf8Locale();
+    ~ScopedUtf8Locale();
+    ScopedUtf8Locale(const ScopedUtf8Locale &) = delete;
+    ScopedUtf8Locale &operator=(const ScopedUtf8Locale &) = delete;
+
+private:
+    locale_t mine_ = nullptr;
+    locale_t previous_ = nullptr;
+};
+
+// Sets up which formats and filters a reader accepts.
+using ReaderSetup = std::function<void(archive *)>;
+
+// Opens an archive for reading. Throws ArcError: kArcErrArchiveNotFound when the file cannot be
+// opened, kArcErrNotArchive when no accepted format recognises it.
+ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup);
+
+// The next header, false at the end. Throws ArcError(kArcErrDamaged) on a fatal error.
+bool NextHeader(archive *a, archive_entry **entry);
+
+EntryInfo ToEntryInfo(archive_entry *e);
+
+// Every entry of an archive, reading headers only (data skipped).
+std::vector<EntryInfo> ReadEntries(const std::string &path, const ReaderSetup &setup);
+
+// Reads the data of every selected entry (checksums verified where the format has them). Returns
+// 0 or kArcErrDamaged / kArcErrPassword with a line per failing entry in out.
+int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySelector &select,
+                Progress &progress, OutputBuffer &out);
+
+enum class Overwrite {
+    Replace,   // an existing file is replaced (in one step)
+    Skip,      // an existing file is kept and the entry skipped
+    RenameNew, // the extracted file gets a free name: "name_1.ext", "name_2.ext", ...
+};
+
+struct ExtractOptions {
+    std::string destination; // folder; created when missing
+    bool keepFolders = true; // false: every file lands in the destination under its last name
+    Overwrite overwrite = Overwrite::Replace;
+    EntrySelector select;
+    EntrySelector exclude; // when not empty, matching entries are left out
+    bool restoreModes = true;
+};
+
+// Extracts the selected entries. Entries that would land outside the destination are refused and
+// reported; the others are still extracted. Returns 0, or the most serious code met
+// (kArcErrDamaged stops at once; kArcErrUnsafePath, kArcErrWriteFile, kArcErrPassword after the
+// rest). Cancel throws.
+int ExtractEntries(const std::string &path, const ReaderSetup &setup, const ExtractOptions &opt,
+                   Progress &progress, OutputBuffer &out);
+
+// Copies the first entry that the selector matches into buffer. *written receives the bytes
+// copied. Returns 0, kArcErrNoFiles when no entry matched, kArcErrBufferTooSmall when it did not
+// fit (the buffer then holds its beginning).
+int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const EntrySelector &select,
+                    unsigned char *buffer, size_t size, DWORD *written, Progress &progress);
+
+// A file on disk to be stored, and its name in the archive.
+struct SourceFile {
+    std::string diskPath;
+    std::string entryName; // UTF-8, '/' separators; folders without trailing '/'
+};
+
+// Writes one entry from disk: regular files streamed, folders, and symbolic links stored as links
+// (never followed). Other kinds (devices, sockets) are skipped with a line in out. Throws
+// ArcError(kArcErrReadSource) when the file cannot be read.
+void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, OutputBuffer &out);
+
+// Copies the current entry of r (header and data) into w, reporting state 4.
+void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress);
+
+// Throws ArcError(code, what + libarchive's message) unless r is ARCHIVE_OK or ARCHIVE_WARN.
+void Check(archive *a, int r, int code, const std::string &what);
+
+// Sets an entry's name from UTF-8.
+void SetEntryName(archive_entry *e, const std::string &utf8);
+// An entry's name as UTF-8.
+std::string EntryName(archive_entry *e);
+
+} // namespace arclib

@@ -1,0 +1,400 @@
+#include "archivers/common/ArcErrors.h"
+#include "archivers/common/CommandLine.h"
+#include "archivers/common/ExportGuard.h"
+#include "archivers/common/FileSystem.h"
+#include "archivers/common/LibArchive.h"
+#include "archivers/common/Listing.h"
+#include "archivers/common/OutputBuffer.h"
+#include "archivers/common/Progress.h"
+#include "archivers/common/Wildcard.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace arclib;
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string t = (fs::temp_directory_path() / "arclib_common_XXXXXX").string();
+        path = ::mkdtemp(t.data());
+    }
+    ~TempDir() { fs::remove_all(path); }
+    std::string str() const { return path.string(); }
+};
+
+void WriteFile(const fs::path &p, const std::string &content) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << content;
+}
+
+std::string ReadFile(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int CodeOf(const std::function<void()> &f) {
+    try {
+        f();
+    } catch (const ArcError &e) {
+        return e.code();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(Tokenize, QuotesJoinAndKeepBlanks) {
+    auto t = Tokenize(R"(x  "-o/out dir/" -w"/tmp/"   "a b.txt" "" )");
+    ASSERT_EQ(t.size(), 5u);
+    EXPECT_EQ(t[0].text, "x");
+    EXPECT_FALSE(t[0].quoted);
+    EXPECT_EQ(t[1].text, "-o/out dir/");
+    EXPECT_EQ(t[2].text, "-w/tmp/");
+    EXPECT_EQ(t[3].text, "a b.txt");
+    EXPECT_TRUE(t[4].quoted);
+    EXPECT_EQ(t[4].text, "");
+}
+
+TEST(Tokenize, UnclosedQuoteIsACommandLineError) {
+    EXPECT_EQ(CodeOf([] { Tokenize(R"(u "a.7z)"); }), kArcErrCommandLine);
+}
+
+TEST(ParseCommandLine, TarStyleWithSeparateValues) {
+    CommandLineRules rules;
+    rules.commands = {"c", "x"};
+    rules.separateValueSwitches = {"-f", "-o"};
+    rules.archiveIsFirstArgument = false;
+    rules.quotedSwitches = false;
+    auto cl = ParseCommandLine(
+        R"(c --check-all-path=1 --use-directory=1 -z9  -f "/y/a.tgz" -o "/src/" "/x/a.txt" "-dash" )",
+        rules);
+    EXPECT_EQ(cl.command, "c");
+    EXPECT_EQ(cl.archive, "");
+    ASSERT_NE(cl.Find("-f"), nullptr);
+    EXPECT_EQ(cl.Find("-f")->value, "/y/a.tgz");
+    EXPECT_EQ(cl.Find("-o")->value, "/src/");
+    EXPECT_NE(cl.FindPrefix("--check-all-path="), nullptr);
+    EXPECT_EQ(cl.FindPrefix("-z")->text, "-z9");
+    EXPECT_EQ(cl.files, (std::vector<std::string>{"/x/a.txt", "-dash"}));
+}
+
+TEST(ParseCommandLine, SevenZipStyleQuotedSwitchesBeforeArchive) {
+    CommandLineRules rules;
+    rules.commands = {"u", "x", "e", "d"};
+    auto cl =
+        ParseCommandLine(R"(x -aou -ms=off "-x!*.bak" "-o/out/"  "/a.7z" "-notswitch" )", rules);
+    EXPECT_EQ(cl.command, "x");
+    EXPECT_EQ(cl.archive, "/a.7z");
+    EXPECT_EQ(cl.FindPrefix("-o")->text, "-o/out/");
+    EXPECT_TRUE(cl.Has("-x!*.bak"));
+    EXPECT_EQ(cl.files, (std::vector<std::string>{"-notswitch"}));
+}
+
+TEST(ParseCommandLine, NoCommandWordAndDirectoryAfterArchive) {
+    CommandLineRules rules;
+    rules.commands = {"x", "u"};
+    rules.directoryAfterArchive = true;
+    auto cl = ParseCommandLine(R"( -D  "/y/a.zip" "/base/" "a.txt" )", rules);
+    EXPECT_EQ(cl.command, "");
+    EXPECT_TRUE(cl.Has("-D"));
+    EXPECT_EQ(cl.archive, "/y/a.zip");
+    EXPECT_EQ(cl.directory, "/base/");
+    EXPECT_EQ(cl.files, (std::vector<std::string>{"a.txt"}));
+    // A quoted first token is never a command word, even when it spells one.
+    auto quoted = ParseCommandLine(R"("x" "b.txt")", rules);
+    EXPECT_EQ(quoted.command, "");
+    EXPECT_EQ(quoted.archive, "x");
+}
+
+TEST(ParseCommandLine, ResponseFileWithCrLfLines) {
+    TempDir dir;
+    fs::path list = dir.path / "list.txt";
+    WriteFile(list, "\"/x/a b.txt\"\r\n\"/x/c.txt\"\r\n\r\n");
+    CommandLineRules rules;
+    rules.commands = {"u"};
+    auto cl = ParseCommandLine("u \"/a.7z\" \"@" + list.string() + "\" extra", rules);
+    EXPECT_EQ(cl.files, (std::vector<std::string>{"/x/a b.txt", "/x/c.txt", "extra"}));
+    EXPECT_EQ(CodeOf([&] { ParseCommandLine("u \"/a.7z\" \"@/no/such/list\"", rules); }),
+              kArcErrCommandLine);
+}
+
+TEST(ParseCommandLine, ValueSwitchAtTheEndIsAnError) {
+    CommandLineRules rules;
+    rules.separateValueSwitches = {"-f"};
+    EXPECT_EQ(CodeOf([&] { ParseCommandLine("x -f", rules); }), kArcErrCommandLine);
+}
+
+TEST(Wildcard, Table) {
+    struct Case {
+        const char *pattern, *name;
+        bool brackets, match;
+    } cases[] = {
+        {"*", "a/b/c.txt", false, true},
+        {"*.txt", "c.txt", false, true},
+        {"*.txt", "c.txt.bak", false, false},
+        {"a?c", "abc", false, true},
+        {"a?c", "a表c", false, true}, // one character of three bytes
+        {"a?c", "ac", false, false},
+        {"*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false, false},
+        {"[ab]x", "bx", true, true},
+        {"[!ab]x", "bx", true, false},
+        {"[a-c]x", "cx", true, true},
+        {"[[]x", "[x", true, true},
+        {"[ab]x", "[ab]x", false, true}, // brackets literal unless asked
+        {"[unclosed", "[unclosed", true, true},
+        {"", "", false, true},
+        {"*", "", false, true},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(WildcardMatch(c.pattern, c.name, {c.brackets, false}), c.match)
+            << c.pattern << " vs " << c.name;
+    EXPECT_TRUE(WildcardMatch("*.TXT", "a.txt", {false, true}));
+    EXPECT_FALSE(WildcardMatch("*.TXT", "a.txt"));
+}
+
+TEST(EntrySelector, NamesFoldersAndBaseNames) {
+    EntrySelector sel({"docs", "*.c", "x/y.txt"});
+    EXPECT_TRUE(sel.Matches("docs/readme"));
+    EXPECT_TRUE(sel.Matches("docs/"));
+    EXPECT_TRUE(sel.Matches("src/main.c"));
+    EXPECT_TRUE(sel.Matches("x/y.txt"));
+    EXPECT_FALSE(sel.Matches("y.txt"));
+    EXPECT_FALSE(sel.Matches("docsx/readme"));
+    EXPECT_TRUE(EntrySelector({"*.*"}).Matches("noext"));
+    EXPECT_TRUE(EntrySelector().Matches("anything"));
+}
+
+TEST(OutputBuffer, CutToSizeAlwaysTerminated) {
+    char buf[8];
+    std::memset(buf, 'X', sizeof buf);
+    OutputBuffer out(buf, sizeof buf);
+    out.Append("abc");
+    EXPECT_STREQ(buf, "abc");
+    out.Append("defghij");
+    EXPECT_STREQ(buf, "abcdefg");
+    EXPECT_EQ(out.Text(), "abcdefghij");
+}
+
+TEST(OutputBuffer, CutNeverSplitsACharacter) {
+    char buf[6];
+    OutputBuffer out(buf, sizeof buf);
+    out.Append("ab表c"); // 表 is 3 bytes: "ab" + 3 = 5 fits exactly
+    EXPECT_STREQ(buf, "ab表");
+    char small[5];
+    OutputBuffer out2(small, sizeof small);
+    out2.Append("ab表");
+    EXPECT_STREQ(small, "ab");
+}
+
+TEST(OutputBuffer, SizeZeroWritesNothing) {
+    char buf[4] = {'Q', 'Q', 'Q', 'Q'};
+    OutputBuffer out(buf, 0);
+    out.Line("hello");
+    EXPECT_EQ(buf[0], 'Q');
+    OutputBuffer none(nullptr, 100);
+    none.Line("hello"); // no buffer: nothing to crash on
+}
+
+TEST(ExportGuard, EveryExceptionBecomesACode) {
+    char buf[64];
+    OutputBuffer out(buf, sizeof buf);
+    EXPECT_EQ(GuardCode(&out, []() -> int { throw ArcError(kArcErrDamaged, "x.tar"); }),
+              kArcErrDamaged);
+    EXPECT_NE(std::string(buf).find("x.tar"), std::string::npos);
+    EXPECT_EQ(GuardCode(nullptr, []() -> int { throw std::bad_alloc(); }), kArcErrNoMemory);
+    EXPECT_EQ(GuardCode(nullptr, []() -> int { throw 42; }), kArcErrInternal);
+    EXPECT_EQ(GuardCode(nullptr, [] { return 7; }), 7);
+}
+
+TEST(PathSafety, EntryNames) {
+    struct Case {
+        const char *name;
+        PathProblem problem;
+        const char *normalised;
+    } cases[] = {
+        {"a/b.txt", PathProblem::None, "a/b.txt"},
+        {"./a//b/", PathProblem::None, "a/b"},
+        {"../x", PathProblem::ParentReference, ""},
+        {"a/../../b", PathProblem::ParentReference, ""},
+        {"a/..", PathProblem::ParentReference, ""},
+        {"/abs", PathProblem::Absolute, ""},
+        {"//abs", PathProblem::Absolute, ""},
+        {"", PathProblem::Empty, ""},
+        {"./", PathProblem::Empty, ""},
+        {"..foo/bar..", PathProblem::None, "..foo/bar.."},
+    };
+    for (const auto &c : cases) {
+        std::string out;
+        EXPECT_EQ(NormaliseEntryPath(c.name, out), c.problem) << c.name;
+        if (c.problem == PathProblem::None) {
+            EXPECT_EQ(out, c.normalised);
+        }
+    }
+}
+
+TEST(PathSafety, LinkTargets) {
+    EXPECT_TRUE(LinkStaysInside("a/link", "b.txt"));
+    EXPECT_TRUE(LinkStaysInside("a/link", "../c.txt"));
+    EXPECT_FALSE(LinkStaysInside("a/link", "../../c.txt"));
+    EXPECT_FALSE(LinkStaysInside("link", "/etc/passwd"));
+    EXPECT_FALSE(LinkStaysInside("link", ".."));
+    EXPECT_FALSE(LinkStaysInside("link", ""));
+}
+
+TEST(PathSafety, StoredNames) {
+    EXPECT_EQ(StoredNameFor("/x/a.txt"), "x/a.txt");
+    EXPECT_EQ(StoredNameFor("./a/./b"), "a/b");
+    EXPECT_EQ(StoredNameFor("../../a"), "a");
+    EXPECT_EQ(StoredNameFor("a/../b"), "b");
+}
+
+TEST(SafeDestination, NeverFollowsALinkOutside) {
+    TempDir dir;
+    fs::create_directories(dir.path / "dest");
+    fs::create_directories(dir.path / "outside");
+    fs::create_directory_symlink(dir.path / "outside", dir.path / "dest" / "evil");
+    SafeDestination dest((dir.path / "dest").string());
+    EXPECT_EQ(CodeOf([&] { dest.OpenFolder("evil/sub", true); }), kArcErrUnsafePath);
+    EXPECT_FALSE(fs::exists(dir.path / "outside" / "sub"));
+    EXPECT_TRUE(dest.OpenFolder("new/deeper", true));
+    EXPECT_TRUE(fs::is_directory(dir.path / "dest" / "new" / "deeper"));
+}
+
+TEST(AtomicFile, CommitReplacesAndDiscardLeavesNothing) {
+    TempDir dir;
+    fs::path target = dir.path / "a.tar";
+    WriteFile(target, "old");
+    {
+        AtomicFile f = AtomicFile::Create(target.string(), kArcErrWriteArchive);
+        ASSERT_EQ(::write(f.fd(), "new", 3), 3);
+        // Not committed: dropped.
+    }
+    EXPECT_EQ(ReadFile(target), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+    {
+        AtomicFile f = AtomicFile::Create(target.string(), kArcErrWriteArchive);
+        ASSERT_EQ(::write(f.fd(), "new", 3), 3);
+        EXPECT_TRUE(f.Commit(true));
+    }
+    EXPECT_EQ(ReadFile(target), "new");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+}
+
+TEST(AtomicFile, NoReplaceKeepsTheExistingFile) {
+    TempDir dir;
+    fs::path target = dir.path / "keep.txt";
+    WriteFile(target, "mine");
+    AtomicFile f = AtomicFile::Create(target.string(), kArcErrWriteFile);
+    ASSERT_EQ(::write(f.fd(), "theirs", 6), 6);
+    EXPECT_FALSE(f.Commit(false));
+    EXPECT_EQ(ReadFile(target), "mine");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+}
+
+TEST(AtomicFile, FailedCommitLeavesOldFileAndNoTemporary) {
+    TempDir dir;
+    fs::path target = dir.path / "a.7z";
+    WriteFile(target, "old archive");
+    AtomicFile::FailCommitsForTesting(true);
+    int code = CodeOf([&] {
+        AtomicFile f = AtomicFile::Create(target.string(), kArcErrWriteArchive);
+        ASSERT_EQ(::write(f.fd(), "partial", 7), 7);
+        f.Commit(true);
+    });
+    AtomicFile::FailCommitsForTesting(false);
+    EXPECT_EQ(code, kArcErrWriteArchive);
+    EXPECT_EQ(ReadFile(target), "old archive");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+}
+
+namespace {
+struct RecordingWindow {
+    ArcWindow base{&RecordingWindow::Proc};
+    std::vector<int> states;
+    std::vector<std::string> names;
+    int stopAt = -1; // answer 1 at this report
+    static LRESULT Proc(HWND hwnd, UINT msg, WPARAM w, LPARAM l) {
+        auto *self = reinterpret_cast<RecordingWindow *>(hwnd);
+        if (msg != ArcRegisterWindowMessage("wm_arcextract"))
+            return 0;
+        self->states.push_back(static_cast<int>(w));
+        self->names.push_back(reinterpret_cast<EXTRACTINGINFOEX *>(l)->szSourceFileName);
+        return static_cast<int>(self->states.size()) - 1 == self->stopAt ? 1 : 0;
+    }
+};
+} // namespace
+
+TEST(Progress, OwnerWindowRegistryAndCancel) {
+    RecordingWindow w;
+    HWND h = &w;
+    EXPECT_EQ(OwnerWindows::Current(), nullptr);
+    EXPECT_TRUE(OwnerWindows::Set(h));
+    {
+        Progress p(nullptr); // falls back to the registered owner
+        ProgressEntry e;
+        e.source = "a.txt";
+        p.Send(ARCEXTRACT_BEGIN, e);
+        w.stopAt = 1;
+        EXPECT_EQ(CodeOf([&] { p.Send(ARCEXTRACT_INPROCESS, e); }), kArcErrUserCancel);
+    }
+    EXPECT_EQ(w.states, (std::vector<int>{0, 1}));
+    EXPECT_EQ(w.names[0], "a.txt");
+    EXPECT_TRUE(OwnerWindows::Kill(h));
+    EXPECT_FALSE(OwnerWindows::Kill(h));
+    EXPECT_EQ(OwnerWindows::Current(), nullptr);
+}
+
+TEST(Listing, IndividualInfoFields) {
+    EntryInfo e;
+    e.name = "dir/file.txt";
+    e.size = 5000000000ull; // over 4 GiB: the 32-bit field saturates, the getter has it all
+    e.compressedSize = 2500000000ull;
+    e.mode = S_IFREG | 0640;
+    e.method = "-tar-";
+    e.mtime = 1700000000;
+    INDIVIDUALINFO info;
+    FillIndividualInfo(e, info);
+    EXPECT_EQ(info.dwOriginalSize, 0xFFFFFFFFu);
+    EXPECT_EQ(info.wRatio, 500);
+    EXPECT_STREQ(info.szFileName, "dir/file.txt");
+    EXPECT_STREQ(info.szAttribute, "-rw-r--");
+    EXPECT_STREQ(info.szMode, "-tar-");
+    EXPECT_NE(info.wDate, 0);
+
+    EntryInfo other;
+    other.name = "other.c";
+    HARC h =
+        RegisterHandle(std::make_unique<ArchiveHandle>("x.tar", std::vector<EntryInfo>{e, other}));
+    int64_t size = 0;
+    EXPECT_EQ(ExportGetOriginalSize(h, &size), 0); // nothing found yet
+    EXPECT_EQ(ExportFindFirst(h, "*.txt", &info), 0);
+    EXPECT_EQ(ExportGetOriginalSize(h, &size), 1);
+    EXPECT_EQ(size, 5000000000ll);
+    ARC_FILETIME ft{};
+    EXPECT_EQ(ExportGetWriteTime(h, &ft), 1);
+    EXPECT_EQ(ExportGetCreateTime(h, &ft), 0); // not recorded
+    EXPECT_EQ(ExportFindNext(h, &info), -1);
+    EXPECT_EQ(ExportFindFirst(h, "\"*.c\" \"*.txt\"", &info), 0);
+    EXPECT_EQ(ExportFindNext(h, &info), 0);
+    EXPECT_STREQ(info.szFileName, "other.c");
+    EXPECT_EQ(ExportCloseArchive(h), 0);
+    EXPECT_EQ(ExportCloseArchive(h), kArcErrHandle);
+    EXPECT_EQ(ExportFindFirst(h, "*", &info), kArcErrHandle);
+}
+
+TEST(Listing, LongNamesCutAtACharacter) {
+    EntryInfo e;
+    e.name = std::string(511, 'a') + "表"; // 514 bytes: the character does not fit whole
+    INDIVIDUALINFO info;
+    FillIndividualInfo(e, info);
+    EXPECT_EQ(std::strlen(info.szFileName), 511u);
+}
