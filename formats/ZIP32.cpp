@@ -109,8 +109,7 @@ int TZipDll::CloseArchive(HARC arc) {
 
 int TZipDll::ExtractMem(HWND wnd, const std::string &cmdLine, unsigned char *buffer, DWORD size,
                         void *time, WORD *attr, DWORD *written) {
-    ResolveEntry(ExtractMemProc, {UnzipLibrary, LmzipLibrary, ZipLibrary}, "UnZipExtractMem",
-                 true);
+    ResolveEntry(ExtractMemProc, {UnzipLibrary, LmzipLibrary, ZipLibrary}, "UnZipExtractMem", true);
     return TCustomArchiverDll::ExtractMem(wnd, cmdLine, buffer, size, time, attr, written);
 }
 

@@ -123,9 +123,9 @@ public:
     // (gw > 0, Win32) or "sfx16.dat" (else, DOS) followed by the archive, then runs "-A <target>".
     int MakeSfx(HWND Wnd, const std::string &ArchiveName, const archives::TArchiverOptions &Options,
                 const std::string &DestDir, std::string &Output) override;
-    int ExtractMem(HWND Wnd, const std::string &ArchiveName, const archives::TArchiverOptions &Options,
-                   const std::string &EntryName, void *Buffer, DWORD BufferSize,
-                   DWORD *WrittenSize) override;
+    int ExtractMem(HWND Wnd, const std::string &ArchiveName,
+                   const archives::TArchiverOptions &Options, const std::string &EntryName,
+                   void *Buffer, DWORD BufferSize, DWORD *WrittenSize) override;
     // Mode alone; Flags is not used.
     int CheckArchive(const std::string &ArchiveName, int Mode, int Flags) override;
     // The library first, then the record: when the library call raises, no window is recorded.

@@ -74,9 +74,9 @@ std::string FindSevenZipFolder() {
             start = end + 1;
         }
     }
-    for (const char *fixed : {"/usr/lib/p7zip", "/usr/lib/7zip", "/usr/libexec/p7zip",
-                              "/usr/libexec/7zip", "/usr/local/lib/p7zip", "/usr/local/lib/7zip",
-                              "/usr/lib64/p7zip"})
+    for (const char *fixed :
+         {"/usr/lib/p7zip", "/usr/lib/7zip", "/usr/libexec/p7zip", "/usr/libexec/7zip",
+          "/usr/local/lib/p7zip", "/usr/local/lib/7zip", "/usr/lib64/p7zip"})
         candidates.emplace_back(fixed);
     for (const auto &c : candidates)
         if (HoldsModule(c)) {

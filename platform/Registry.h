@@ -28,7 +28,8 @@ struct RegistryValue {
 std::string ReadRegistryString(const std::string &KeyName, const std::string &ValueName);
 
 // The folders searched, in order, for the 7-Zip modules: those beside the 7-Zip programs found on
-// PATH, then the places Debian's packages use. The first that holds "7zCon.sfx" is the 7-Zip folder.
+// PATH, then the places Debian's packages use. The first that holds "7zCon.sfx" is the 7-Zip
+// folder.
 std::string FindSevenZipFolder();
 
 // Test seam: replaces what the look-up answers for one value (nullopt makes it missing) until
