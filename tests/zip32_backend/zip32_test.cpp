@@ -2,6 +2,7 @@
 #include "archives/Exceptions.h"
 #include "formats/ZIP32.h"
 #include "formats_support/FormatTestSupport.h"
+#include "platform/FileTime.h"
 
 #include <gtest/gtest.h>
 
@@ -427,8 +428,12 @@ TEST_F(Zip32, MissingWriteTimeGetterFallsBackToTheDosStamp) {
     TIndividualInfoEx info{};
     ASSERT_EQ(zip.FindFirst(arc, &info, "*"), 0);
     EXPECT_STREQ(info.szFileName, "a.txt");
-    EXPECT_EQ(info.OriginalSize, 7);
-    EXPECT_TRUE(info.LastWriteTime.dwLowDateTime != 0 || info.LastWriteTime.dwHighDateTime != 0);
+    EXPECT_EQ(int64_t{info.OriginalSize}, 7); // copied: the record is packed
+    platform::FileTime dos;
+    ASSERT_TRUE(platform::DosDateTimeToFileTime(0x5A21, 0x6000, dos));
+    const ARC_FILETIME written = info.LastWriteTime;
+    EXPECT_EQ(written.dwLowDateTime, dos.low);
+    EXPECT_EQ(written.dwHighDateTime, dos.high);
     EXPECT_TRUE(fake::CallsTo("UnzipGetWriteTimeEx").empty());
 }
 
