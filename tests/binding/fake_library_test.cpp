@@ -131,3 +131,76 @@ TEST(FakeLibrary, SendsProgressToTheRegisteredOwnerAndStopsWhenAsked) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(FakeLibrary, LibrarySetOffersOnlyTheChosenFiles) {
+    std::string folder;
+    {
+        fake::ScopedLibrarySet set({"full/libunzip32.so", "no-main/libunlha32.so"});
+        folder = set.Folder();
+        Module unzip("UNZIP32.DLL"), lha("UNLHA32.DLL");
+        ASSERT_TRUE(unzip.h && lha.h);
+        EXPECT_TRUE(unzip.Has("UnZip"));
+        EXPECT_FALSE(lha.Has("Unlha"));
+        EXPECT_TRUE(lha.Has("UnlhaOpenArchive"));
+        EXPECT_EQ(platform::LoadLibrary("ZIP32J.DLL"), nullptr);
+        EXPECT_EQ(platform::LoadLibrary("LMZIP32.DLL"), nullptr);
+    }
+    EXPECT_FALSE(std::filesystem::exists(folder));
+    EXPECT_FALSE(platform::LibrarySearchOverridden());
+}
+
+} // namespace
+
+namespace {
+
+template <class F> F Entry(const Module &m, const char *name) {
+    return reinterpret_cast<F>(platform::GetProcAddress(m.h, name));
+}
+
+// The answers back-end tests rely on when they script nothing, and the scripted ones.
+TEST(FakeLibrary, DefaultAndScriptedAnswers) {
+    fake::ScopedSearchPath path("full");
+    fake::Reset();
+    Module m("YZ1.DLL");
+    auto open = Entry<ArcOpenArchiveProc>(m, "Yz1OpenArchive");
+    auto check = Entry<ArcCheckArchiveProc>(m, "Yz1CheckArchive");
+    auto first = Entry<ArcFindFirstProc>(m, "Yz1FindFirst");
+    auto close = Entry<ArcCloseArchiveProc>(m, "Yz1CloseArchive");
+    auto type = Entry<ArcGetArchiveTypeProc>(m, "Yz1GetArchiveType");
+    auto setPassword = Entry<ArcSetDefaultPasswordProc>(m, "Yz1SetDefaultPassword");
+    auto dialog = Entry<ArcPasswordDialogProc>(m, "Yz1PasswordDialog");
+    ASSERT_TRUE(open && check && first && close && type && setPassword && dialog);
+
+    EXPECT_EQ(check("/a.yz1", 16), 1);
+    EXPECT_EQ(type("/a.yz1"), 0);
+    HARC arc = open(nullptr, "/a.yz1", 0);
+    ASSERT_NE(arc, nullptr);
+    INDIVIDUALINFO info{};
+    EXPECT_EQ(first(arc, "*", &info), -1); // no items scripted
+    EXPECT_EQ(setPassword(arc, "secret"), 0);
+    EXPECT_EQ(close(arc), 0);
+
+    fake::SetResult("Yz1OpenArchive", 0);
+    fake::SetResult("Yz1CheckArchive", 0, "libyz1.so");
+    fake::SetResult("Yz1CheckArchive", 5, "libyyz32.so"); // another library: no effect here
+    fake::SetResult("Yz1PasswordDialog", -1);
+    fake::SetPassword("pw");
+    EXPECT_EQ(open(nullptr, "/a.yz1", 0), nullptr);
+    EXPECT_EQ(check("/a.yz1", 16), 0);
+    char buffer[256] = "x";
+    EXPECT_EQ(dialog(nullptr, buffer, sizeof buffer), -1);
+    EXPECT_STREQ(buffer, "pw");
+
+    auto calls = fake::Calls();
+    ASSERT_EQ(calls.size(), 9u);
+    EXPECT_EQ(calls[4].entry, "Yz1SetDefaultPassword");
+    EXPECT_EQ(calls[4].text, "secret");
+    EXPECT_EQ(calls[4].arc, arc);
+    EXPECT_EQ(calls[8].size, 256u);
+    for (const auto &c : calls)
+        EXPECT_EQ(c.library, "libyz1.so");
+}
+
+} // namespace

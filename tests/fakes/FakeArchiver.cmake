@@ -66,7 +66,10 @@ function(quorvel_add_fake_archiver variant stem)
   endforeach()
   target_compile_definitions(${target} PRIVATE ${defs})
   # Hidden by default so only the entries are exported; no unique symbols, so dlclose unloads.
-  target_compile_options(${target} PRIVATE -fvisibility=hidden -fno-gnu-unique)
+  target_compile_options(${target} PRIVATE -fvisibility=hidden)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -fno-gnu-unique)
+  endif()
   target_include_directories(${target} PRIVATE ${_quorvel_fakes_src} ${CMAKE_SOURCE_DIR}
                              ${CMAKE_SOURCE_DIR}/include)
   target_link_libraries(${target} PRIVATE quorvel_fakecontrol)

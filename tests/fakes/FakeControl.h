@@ -9,6 +9,7 @@
 //   no-getters/    libunlha32.so without the five time and size getters
 //   no-main/       libunlha32.so without the main entry "Unlha"
 //   empty/         no library at all (every load fails)
+// Some libraries present, others missing: fake::ScopedLibrarySet({"full/libunzip32.so"}).
 // More variants: include(tests/fakes/FakeArchiver.cmake) and call quorvel_add_fake_archiver()
 // (see there), e.g. a ZIP set lacking a library or an entry.
 //
@@ -46,7 +47,9 @@
 #include "platform/DynLib.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -138,6 +141,38 @@ public:
     ~ScopedSearchPath() { platform::SetLibrarySearchOverride(std::nullopt); }
     ScopedSearchPath(const ScopedSearchPath &) = delete;
     ScopedSearchPath &operator=(const ScopedSearchPath &) = delete;
+};
+
+// Points the platform loader at a folder holding only the chosen fake library files, given as
+// "<variant>/<file>" (e.g. {"full/libunzip32.so", "no-main/libunlha32.so"}), for the lifetime of
+// the object: the way to test with some libraries present and others missing.
+class ScopedLibrarySet {
+public:
+    explicit ScopedLibrarySet(const std::vector<std::string> &files) {
+        namespace fs = std::filesystem;
+        folder_ =
+            fs::temp_directory_path() / ("quorvel_fakes_" + std::to_string(std::random_device{}()) +
+                                         "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+        for (const auto &f : files) {
+            fs::path target =
+                fs::path(fake::Folder(fs::path(f).parent_path().string())) / fs::path(f).filename();
+            fs::create_symlink(target, folder_ / fs::path(f).filename());
+        }
+        platform::SetLibrarySearchOverride(std::vector<std::string>{folder_.string()});
+    }
+    ~ScopedLibrarySet() {
+        platform::SetLibrarySearchOverride(std::nullopt);
+        std::error_code ec;
+        std::filesystem::remove_all(folder_, ec);
+    }
+    ScopedLibrarySet(const ScopedLibrarySet &) = delete;
+    ScopedLibrarySet &operator=(const ScopedLibrarySet &) = delete;
+    std::string Folder() const { return folder_.string(); }
+
+private:
+    std::filesystem::path folder_;
 };
 
 // What the fake libraries call; not for tests.

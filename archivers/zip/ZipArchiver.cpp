@@ -1,0 +1,806 @@
+#include "archivers/zip/ZipArchiver.h"
+
+#include "archivers/common/ArcErrors.h"
+#include "archivers/common/FileSystem.h"
+#include "archivers/common/LibArchive.h"
+#include "archivers/common/Listing.h"
+#include "archivers/common/Wildcard.h"
+#include "archivers/zip/ZipDialects.h"
+#include "archivers/zip/ZipDirectory.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zipar {
+
+using namespace arclib;
+
+namespace {
+
+void ZipSetup(archive *a) {
+    // The seekable reader trusts the central directory: it finds the archive behind a stub and
+    // knows the sizes of entries written with data descriptors.
+    archive_read_support_format_zip_seekable(a);
+}
+
+int Rank(int code) {
+    switch (code) {
+    case kArcOk:
+        return 0;
+    case kArcErrSkipped:
+        return 1;
+    case kArcErrNoFiles:
+        return 2;
+    case kArcErrPassword:
+    case kArcErrUnsupported:
+        return 3;
+    case kArcErrUnsafePath:
+        return 4;
+    default:
+        return 5;
+    }
+}
+
+void Worst(int &worst, int code) {
+    if (Rank(code) > Rank(worst))
+        worst = code;
+}
+
+bool Contains(const std::string &s, const char *part) {
+    return s.find(part) != std::string::npos;
+}
+
+// The names of the central directory, for what the libarchive entry does not say.
+class DirIndex {
+public:
+    explicit DirIndex(std::vector<ZipDirEntry> entries) : entries_(std::move(entries)) {
+        for (const auto &e : entries_)
+            byName_.emplace(e.name, &e);
+    }
+    const ZipDirEntry *Find(const std::string &name) const {
+        auto it = byName_.find(name);
+        return it == byName_.end() ? nullptr : it->second;
+    }
+    const std::vector<ZipDirEntry> &Entries() const { return entries_; }
+
+private:
+    std::vector<ZipDirEntry> entries_;
+    std::multimap<std::string, const ZipDirEntry *> byName_;
+};
+
+// The entry's name and link target decoded as the directory decodes them.
+EntryInfo InfoOf(archive_entry *e, const DirIndex &index) {
+    EntryInfo info = ToEntryInfo(e);
+    const char *raw = archive_entry_pathname(e);
+    info.name = DecodeEntryName(raw ? raw : "");
+    if (archive_entry_filetype(e) == AE_IFDIR && !info.name.empty() && info.name.back() != '/')
+        info.name += '/';
+    if (archive_entry_filetype(e) == AE_IFLNK) {
+        const char *t = archive_entry_symlink(e);
+        info.linkTarget = DecodeEntryName(t ? t : "");
+    }
+    if (const ZipDirEntry *d = index.Find(info.name)) {
+        info.compressedSize = d->compressedSize;
+        info.crc = d->crc;
+        info.method = MethodText(d->method, d->flags);
+        info.osType = d->HostSystem();
+    }
+    return info;
+}
+
+// Reads the current entry's data; 0 at its end.
+size_t ReadData(archive *a, archive_entry *e, char *buf, size_t n, const std::string &name) {
+    const la_ssize_t got = archive_read_data(a, buf, n);
+    if (got >= 0)
+        return static_cast<size_t>(got);
+    const char *m = archive_error_string(a);
+    const std::string text = m ? m : "";
+    if (archive_entry_is_encrypted(e) || Contains(text, "ncrypt") || Contains(text, "assphrase"))
+        throw ArcError(kArcErrPassword, name);
+    if (Contains(text, "Unsupported") || Contains(text, "not supported"))
+        throw ArcError(kArcErrUnsupported, name + ": " + text);
+    throw ArcError(kArcErrDamaged, name + (text.empty() ? "" : ": " + text));
+}
+
+ProgressEntry ProgressOf(const EntryInfo &info, const std::string &destination) {
+    ProgressEntry p;
+    p.source = info.name;
+    p.destination = destination;
+    p.size = info.size;
+    p.compressed = info.compressedSize;
+    p.crc = info.crc;
+    p.mtime = info.mtime;
+    p.mode = info.mode;
+    p.method = info.method;
+    return p;
+}
+
+void WriteAll(int fd, const char *data, size_t n, const std::string &name) {
+    while (n > 0) {
+        const ssize_t w = ::write(fd, data, n);
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w < 0)
+            throw ArcError(kArcErrWriteFile, name + ": " + std::strerror(errno));
+        data += w;
+        n -= static_cast<size_t>(w);
+    }
+}
+
+bool ExistsAt(int dirFd, const std::string &leaf) {
+    struct stat st {};
+    return ::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Extraction and testing
+
+class Unzipper {
+public:
+    Unzipper(const UnzipCommand &cmd, Progress &progress, OutputBuffer &out)
+        : cmd_(cmd), progress_(progress), out_(out), umask_(CurrentUmask()) {
+        std::string root = cmd.line.directory;
+        while (root.size() > 1 && root.back() == '/')
+            root.pop_back();
+        destination_ = root.empty() ? "." : root;
+    }
+
+    int Run() {
+        DirIndex index(ReadZipDirectory(cmd_.line.archive));
+        const ZipSelector select(cmd_.line.files);
+        ScopedUtf8Locale utf8;
+        ReadArchive a = OpenReader(cmd_.line.archive, ZipSetup);
+        if (!cmd_.sw.test)
+            dest_.emplace(destination_);
+        progress_.Opened(cmd_.line.archive);
+        int worst = kArcOk;
+        size_t matched = 0, done = 0;
+        archive_entry *e = nullptr;
+        while (NextHeader(a.get(), &e)) {
+            const EntryInfo info = InfoOf(e, index);
+            if (!select.Matches(info.name))
+                continue;
+            ++matched;
+            try {
+                const int r = cmd_.sw.test ? Test(a.get(), e, info) : Extract(a.get(), e, info);
+                Worst(worst, r);
+                if (r == kArcOk)
+                    ++done;
+            } catch (const ArcError &err) {
+                if (err.code() == kArcErrUserCancel)
+                    throw;
+                out_.Line(err.what());
+                Worst(worst, err.code());
+            }
+        }
+        FolderTimes();
+        if (matched == 0 && !select.All()) {
+            out_.Line("no entry matched");
+            return kArcErrNoFiles;
+        }
+        out_.Line(std::string(cmd_.sw.test ? "tested: " : "extracted: ") + std::to_string(done) +
+                  " of " + std::to_string(matched) + (worst ? " (with errors)" : ""));
+        return worst;
+    }
+
+private:
+    int Test(archive *a, archive_entry *e, const EntryInfo &info) {
+        if (info.IsDirectory() || archive_entry_filetype(e) == AE_IFLNK)
+            return kArcOk;
+        ProgressEntry p = ProgressOf(info, info.name);
+        progress_.Send(ARCEXTRACT_BEGIN, p);
+        std::vector<char> buf(kBlockSize);
+        while (const size_t n = ReadData(a, e, buf.data(), buf.size(), info.name)) {
+            p.written += n;
+            progress_.Send(ARCEXTRACT_INPROCESS, p);
+        }
+        progress_.Send(ARCEXTRACT_END, p);
+        if (cmd_.sw.test && !info.name.empty())
+            out_.Line("OK: " + info.name);
+        return kArcOk;
+    }
+
+    int Extract(archive *a, archive_entry *e, const EntryInfo &info) {
+        std::string rel;
+        const PathProblem pp = NormaliseEntryPath(info.name, rel);
+        if (pp != PathProblem::None) {
+            out_.Line("refused: " + info.name + " (" + PathProblemText(pp) + ")");
+            return kArcErrUnsafePath;
+        }
+        if (rel.empty())
+            return kArcOk;
+        const auto type = archive_entry_filetype(e);
+        if (cmd_.sw.junkPaths) {
+            if (type == AE_IFDIR)
+                return kArcOk;
+            rel = SplitParent(rel).second;
+        }
+        if (type == AE_IFDIR) {
+            UniqueFd fd = dest_->OpenFolder(rel, true);
+            folders_.emplace_back(rel, info.mtime);
+            return kArcOk;
+        }
+        if (archive_entry_is_encrypted(e)) {
+            out_.Line("encrypted: " + info.name);
+            return kArcErrPassword;
+        }
+        if (type == AE_IFLNK)
+            return Symlink(rel, info);
+        if (type != AE_IFREG && type != 0) {
+            out_.Line("skipped: " + info.name + " (special file)");
+            return kArcErrUnsupported;
+        }
+        auto [parent, leaf] = SplitParent(rel);
+        UniqueFd dir = dest_->OpenFolder(parent, true);
+        if (!cmd_.sw.overwrite && ExistsAt(dir.get(), leaf))
+            return Skipped(info);
+        ProgressEntry p = ProgressOf(info, destination_ + "/" + rel);
+        progress_.Send(ARCEXTRACT_BEGIN, p);
+        AtomicFile file = AtomicFile::CreateAt(dir.get(), leaf, kArcErrWriteFile);
+        std::vector<char> buf(kBlockSize);
+        while (const size_t n = ReadData(a, e, buf.data(), buf.size(), info.name)) {
+            WriteAll(file.fd(), buf.data(), n, info.name);
+            p.written += n;
+            progress_.Send(ARCEXTRACT_INPROCESS, p);
+        }
+        const mode_t mode = (info.mode & 0777) ? (info.mode & 0777) : 0666;
+        ::fchmod(file.fd(), mode & ~umask_);
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(info.mtime), 0}};
+        ::futimens(file.fd(), times);
+        if (!file.Commit(cmd_.sw.overwrite))
+            return Skipped(info);
+        progress_.Send(ARCEXTRACT_END, p);
+        return kArcOk;
+    }
+
+    int Symlink(const std::string &rel, const EntryInfo &info) {
+        if (!LinkStaysInside(rel, info.linkTarget)) {
+            out_.Line("refused: " + info.name + " -> " + info.linkTarget +
+                      " (link leading outside the destination)");
+            return kArcErrUnsafePath;
+        }
+        auto [parent, leaf] = SplitParent(rel);
+        UniqueFd dir = dest_->OpenFolder(parent, true);
+        if (ExistsAt(dir.get(), leaf) && !cmd_.sw.overwrite)
+            return Skipped(info);
+        const std::string temp = "." + leaf + ".link.tmp";
+        ::unlinkat(dir.get(), temp.c_str(), 0);
+        if (::symlinkat(info.linkTarget.c_str(), dir.get(), temp.c_str()) != 0 ||
+            ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
+            const int err = errno;
+            ::unlinkat(dir.get(), temp.c_str(), 0);
+            throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(err));
+        }
+        return kArcOk;
+    }
+
+    int Skipped(const EntryInfo &info) {
+        out_.Line("skipped: " + info.name + " (exists)");
+        return kArcOk;
+    }
+
+    void FolderTimes() {
+        // Last, after their contents stopped changing them.
+        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
+            try {
+                UniqueFd fd = dest_->OpenFolder(it->first, false);
+                const struct timespec times[2] = {{0, UTIME_OMIT},
+                                                  {static_cast<time_t>(it->second), 0}};
+                ::futimens(fd.get(), times);
+            } catch (const ArcError &) {
+            }
+        }
+    }
+
+    const UnzipCommand &cmd_;
+    Progress &progress_;
+    OutputBuffer &out_;
+    mode_t umask_;
+    std::string destination_;
+    std::optional<SafeDestination> dest_;
+    std::vector<std::pair<std::string, int64_t>> folders_;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Packing
+
+struct Source {
+    std::string disk;
+    std::string entry; // folders end in '/'
+    bool folder = false;
+    int64_t mtime = 0;
+};
+
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool operator==(const FileId &) const = default;
+};
+
+std::string Join(const std::string &prefix, const std::string &name) {
+    if (prefix.empty())
+        return name;
+    return prefix.back() == '/' ? prefix + name : prefix + "/" + name;
+}
+
+std::vector<std::string> ListFolder(const std::string &path) {
+    std::vector<std::string> names;
+    DIR *d = ::opendir(path.empty() ? "." : path.c_str());
+    if (!d)
+        return names;
+    while (const dirent *ent = ::readdir(d)) {
+        const std::string n = ent->d_name;
+        if (n != "." && n != "..")
+            names.push_back(n);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class Collector {
+public:
+    Collector(const std::string &base, const ZipSwitches &sw, std::optional<FileId> archive)
+        : base_(base), sw_(sw), archive_(archive) {}
+
+    // Adds what the pattern names; false when it names nothing.
+    bool Add(const std::string &pattern) {
+        bool any = false;
+        for (const auto &rel : Expand(pattern)) {
+            struct stat st {};
+            if (::lstat(DiskPath(rel).c_str(), &st) != 0)
+                continue;
+            any = true;
+            AddPath(rel, st, true);
+        }
+        return any;
+    }
+
+    std::vector<Source> Take() { return std::move(sources_); }
+
+private:
+    std::string DiskPath(const std::string &rel) const {
+        if (!rel.empty() && rel[0] == '/')
+            return rel;
+        if (base_.empty())
+            return rel.empty() ? "." : rel;
+        return Join(base_, rel);
+    }
+
+    // The relative (or absolute) paths a pattern names, component by component.
+    std::vector<std::string> Expand(const std::string &pattern) const {
+        std::vector<std::string> cur{!pattern.empty() && pattern[0] == '/' ? "/" : ""};
+        size_t i = 0;
+        while (i <= pattern.size()) {
+            size_t j = pattern.find('/', i);
+            if (j == std::string::npos)
+                j = pattern.size();
+            std::string comp = pattern.substr(i, j - i);
+            i = j + 1;
+            if (comp == "*.*") // every name, as on Windows, not only names with a dot
+                comp = "*";
+            if (comp.empty())
+                continue;
+            std::vector<std::string> next;
+            for (const auto &prefix : cur) {
+                if (!HasWildcard(comp)) {
+                    next.push_back(Join(prefix, comp));
+                    continue;
+                }
+                WildcardOptions o;
+                o.brackets = true;
+                for (const auto &name : ListFolder(DiskPath(prefix))) {
+                    if (name[0] == '.' && !sw_.hidden && comp[0] != '.')
+                        continue;
+                    if (WildcardMatch(comp, name, o))
+                        next.push_back(Join(prefix, name));
+                }
+            }
+            cur = std::move(next);
+        }
+        return cur;
+    }
+
+    void AddPath(const std::string &rel, const struct stat &st, bool named) {
+        if (archive_ && FileId{st.st_dev, st.st_ino} == *archive_)
+            return; // never the archive into itself
+        const std::string stored = StoredNameFor(rel);
+        if (S_ISDIR(st.st_mode)) {
+            if (!stored.empty() && !sw_.noFolderEntries && !sw_.junkPaths)
+                Push({DiskPath(rel), stored + "/", true, st.st_mtime});
+            if (sw_.recurse)
+                for (const auto &name : ListFolder(DiskPath(rel))) {
+                    if (name[0] == '.' && !sw_.hidden)
+                        continue;
+                    struct stat child {};
+                    const std::string childRel = rel.empty() ? name : Join(rel, name);
+                    if (::lstat(DiskPath(childRel).c_str(), &child) == 0)
+                        AddPath(childRel, child, false);
+                }
+            return;
+        }
+        if (!named && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+            return; // sockets, devices and pipes met while recursing
+        std::string entry = stored;
+        if (sw_.junkPaths)
+            entry = SplitParent(entry).second;
+        if (!entry.empty())
+            Push({DiskPath(rel), entry, false, st.st_mtime});
+    }
+
+    void Push(Source s) {
+        if (seen_.insert(s.entry).second)
+            sources_.push_back(std::move(s));
+    }
+
+    std::string base_;
+    const ZipSwitches &sw_;
+    std::optional<FileId> archive_;
+    std::vector<Source> sources_;
+    std::set<std::string> seen_;
+};
+
+// What becomes of each entry of the old archive.
+struct Plan {
+    std::map<std::string, const Source *> replace; // entry name -> new content
+    std::set<std::string> remove;
+    std::vector<const Source *> append;
+    std::set<std::string> unreadable; // -F: entries of the old archive that cannot be read
+    bool oldCutShort = false;         // -F: headers after a broken one are lost
+    bool Changes() const {
+        return !replace.empty() || !remove.empty() || !append.empty() || !unreadable.empty() ||
+               oldCutShort;
+    }
+};
+
+// -F: which entries of the old archive read back cleanly.
+void FindUnreadable(const std::string &path, Plan &plan, OutputBuffer &out) {
+    const DirIndex index({});
+    ReadArchive a = OpenReader(path, ZipSetup);
+    archive_entry *e = nullptr;
+    std::vector<char> buf(kBlockSize);
+    for (;;) {
+        try {
+            if (!NextHeader(a.get(), &e))
+                return;
+        } catch (const ArcError &err) {
+            out.Line(std::string("dropped: the rest of the old archive (") + err.what() + ")");
+            plan.oldCutShort = true;
+            return;
+        }
+        const std::string name = InfoOf(e, index).name;
+        try {
+            while (ReadData(a.get(), e, buf.data(), buf.size(), name) != 0) {
+            }
+        } catch (const ArcError &err) {
+            out.Line(std::string("dropped: ") + err.what());
+            plan.unreadable.insert(name);
+        }
+    }
+}
+
+class Packer {
+public:
+    Packer(const ZipCommand &cmd, Progress &progress, OutputBuffer &out)
+        : cmd_(cmd), sw_(cmd.sw), progress_(progress), out_(out), path_(cmd.line.archive) {}
+
+    int Run() {
+        struct stat st {};
+        const bool exists = ::stat(path_.c_str(), &st) == 0;
+        if (exists && !S_ISREG(st.st_mode))
+            throw ArcError(kArcErrWriteArchive, path_ + " is not a file");
+        std::optional<DirIndex> old;
+        if (exists) // a file that is not a zip file is never overwritten
+            old.emplace(ReadZipDirectory(path_));
+        else if (sw_.remove || sw_.freshen)
+            throw ArcError(kArcErrArchiveNotFound, path_);
+        const DirIndex none({});
+        const DirIndex &index = old ? *old : none;
+
+        Plan plan;
+        if (sw_.remove) {
+            if (cmd_.line.files.empty())
+                throw ArcError(kArcErrCommandLine, "no entry names to delete");
+            const ZipSelector select(cmd_.line.files);
+            for (const auto &e : index.Entries())
+                if (select.Matches(e.name))
+                    plan.remove.insert(e.name);
+            if (plan.remove.empty()) {
+                out_.Line("no entry matched");
+                return kArcErrNoFiles;
+            }
+        } else {
+            Collect(exists ? std::optional<FileId>(FileId{st.st_dev, st.st_ino}) : std::nullopt,
+                    index);
+            for (const auto &s : sources_) {
+                const ZipDirEntry *e = index.Find(s.entry);
+                if (!e) {
+                    if (!sw_.freshen)
+                        plan.append.push_back(&s);
+                } else if (!s.folder &&
+                           (!(sw_.update || sw_.freshen) || s.mtime > e->ModificationTime() + 1)) {
+                    plan.replace.emplace(s.entry, &s);
+                }
+            }
+        }
+        if (sw_.fix && exists)
+            FindUnreadable(path_, plan, out_);
+        if (!plan.Changes()) {
+            if (!exists) { // nothing at all to store: no empty archive is made
+                out_.Line("nothing to do");
+                return kArcErrNoFiles;
+            }
+            if (!sw_.quiet)
+                out_.Line("nothing to do: the archive is up to date");
+            return kArcOk;
+        }
+        Write(exists, st, index, plan);
+        return kArcOk;
+    }
+
+private:
+    void Collect(std::optional<FileId> self, const DirIndex &index) {
+        Collector c(cmd_.line.directory, sw_, self);
+        if (sw_.freshen && cmd_.line.files.empty()) {
+            // Freshen with no names: every entry from the base folder.
+            for (const auto &e : index.Entries())
+                if (!e.IsDirectory())
+                    c.Add(e.name);
+        } else {
+            std::vector<std::string> missing;
+            for (const auto &p : cmd_.line.files)
+                if (!c.Add(p))
+                    missing.push_back(p);
+            if (!missing.empty() && !sw_.freshen) {
+                for (const auto &m : missing)
+                    out_.Line("name not matched: " + m);
+                throw ArcError(kArcErrNoFiles, missing.front());
+            }
+            if (cmd_.line.files.empty())
+                throw ArcError(kArcErrNoFiles, "no file names given");
+        }
+        sources_ = c.Take();
+    }
+
+    void Compression(archive *w, bool store) {
+        Check(w,
+              store ? archive_write_zip_set_compression_store(w)
+                    : archive_write_zip_set_compression_deflate(w),
+              kArcErrWriteArchive, "compression");
+    }
+
+    void Note(const char *verb, const std::string &name, uint64_t size = 0) {
+        if (sw_.quiet)
+            return;
+        std::string line = std::string(verb) + ": " + name;
+        if (sw_.verbose && size)
+            line += " (" + std::to_string(size) + " bytes)";
+        out_.Line(line);
+    }
+
+    void WriteSource(archive *w, const Source &s) {
+        Compression(w, sw_.level == 0);
+        std::string entry = s.entry;
+        if (s.folder)
+            entry.pop_back();
+        struct stat st {};
+        const uint64_t size = ::stat(s.disk.c_str(), &st) == 0 && S_ISREG(st.st_mode)
+                                  ? static_cast<uint64_t>(st.st_size)
+                                  : 0;
+        WriteFromDisk(w, SourceFile{s.disk, entry}, progress_, out_);
+        newest_ = std::max(newest_, s.mtime);
+        Note(written_.count(s.entry) ? "updating" : "adding", s.entry, size);
+    }
+
+    void Write(bool exists, const struct stat &old, const DirIndex &index, const Plan &plan) {
+        AtomicFile file = AtomicFile::Create(path_, kArcErrWriteArchive);
+        ScopedUtf8Locale utf8;
+        WriteArchive w(archive_write_new());
+        if (!w)
+            throw std::bad_alloc();
+        Check(w.get(), archive_write_set_format_zip(w.get()), kArcErrWriteArchive, path_);
+        Check(w.get(), archive_write_set_options(w.get(), "zip:hdrcharset=UTF-8"),
+              kArcErrWriteArchive, path_);
+        if (sw_.level >= 1) {
+            const std::string level = "zip:compression-level=" + std::to_string(sw_.level);
+            Check(w.get(), archive_write_set_options(w.get(), level.c_str()), kArcErrWriteArchive,
+                  path_);
+        }
+        Check(w.get(), archive_write_set_bytes_per_block(w.get(), 0), kArcErrWriteArchive, path_);
+        Check(w.get(), archive_write_open_fd(w.get(), file.fd()), kArcErrWriteArchive, path_);
+        progress_.Opened(path_);
+        if (exists)
+            CopyOld(w.get(), index, plan);
+        for (const Source *s : plan.append)
+            WriteSource(w.get(), *s);
+        Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path_);
+        if (exists)
+            ::fchmod(file.fd(), old.st_mode & 07777);
+        else
+            ::fchmod(file.fd(), 0666 & ~CurrentUmask());
+        if (sw_.archiveTimeLatest && newest_ > 0) {
+            const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(newest_), 0}};
+            ::futimens(file.fd(), times);
+        }
+        file.Commit(true);
+    }
+
+    void CopyOld(archive *w, const DirIndex &index, const Plan &plan) {
+        ReadArchive r = OpenReader(path_, ZipSetup);
+        archive_entry *e = nullptr;
+        std::set<std::string> done;
+        for (;;) {
+            try {
+                if (!NextHeader(r.get(), &e))
+                    break;
+            } catch (const ArcError &) {
+                if (plan.oldCutShort)
+                    break;
+                throw;
+            }
+            const EntryInfo info = InfoOf(e, index);
+            if (plan.remove.count(info.name)) {
+                Note("deleting", info.name);
+                continue;
+            }
+            if (plan.unreadable.count(info.name))
+                continue;
+            if (auto it = plan.replace.find(info.name); it != plan.replace.end()) {
+                if (done.insert(info.name).second) {
+                    written_.insert(info.name);
+                    WriteSource(w, *it->second);
+                }
+                continue;
+            }
+            if (archive_entry_is_encrypted(e))
+                throw ArcError(kArcErrPassword,
+                               info.name + ": an encrypted entry cannot be copied");
+            // Names go in as UTF-8 whatever the old archive used.
+            SetEntryName(e, info.name);
+            if (!info.linkTarget.empty())
+                archive_entry_set_symlink_utf8(e, info.linkTarget.c_str());
+            const ZipDirEntry *d = index.Find(info.name);
+            Compression(w, d ? d->method == 0 : sw_.level == 0);
+            CopyEntry(r.get(), e, w, progress_);
+            newest_ = std::max<int64_t>(newest_, info.mtime);
+        }
+    }
+
+    const ZipCommand &cmd_;
+    const ZipSwitches &sw_;
+    Progress &progress_;
+    OutputBuffer &out_;
+    std::string path_;
+    std::vector<Source> sources_;
+    std::set<std::string> written_;
+    int64_t newest_ = 0;
+};
+
+EntryInfo ListingInfo(const ZipDirEntry &d) {
+    EntryInfo info;
+    info.name = d.name;
+    info.size = d.size;
+    info.compressedSize = d.compressedSize;
+    info.crc = d.crc;
+    uint32_t mode = d.UnixMode();
+    if ((mode & S_IFMT) == 0) {
+        const uint32_t perms = mode & 07777                 ? mode & 07777
+                               : d.IsDirectory()            ? 0755
+                               : (d.externalAttributes & 1) ? 0444
+                                                            : 0644;
+        mode = (d.IsDirectory() ? S_IFDIR : S_IFREG) | perms;
+    }
+    info.mode = mode;
+    info.mtime = d.ModificationTime();
+    if (d.atime) {
+        info.hasAtime = true;
+        info.atime = *d.atime;
+    }
+    if (d.ctime) {
+        info.hasCtime = true;
+        info.ctime = *d.ctime;
+    }
+    info.osType = d.HostSystem();
+    info.method = MethodText(d.method, d.flags);
+    return info;
+}
+
+} // namespace
+
+int RunZip(const std::string &commandLine, Progress &progress, OutputBuffer &out) {
+    const ZipCommand cmd = ParseZipCommand(commandLine);
+    if (!cmd.sfxTarget.empty()) {
+        const uint64_t shift = AdjustSelfExtractorOffsets(cmd.sfxTarget);
+        out.Line(shift ? "adjusted offsets by " + std::to_string(shift) + " bytes"
+                       : "offsets already right");
+        return kArcOk;
+    }
+    return Packer(cmd, progress, out).Run();
+}
+
+int RunUnzip(const std::string &commandLine, Progress &progress, OutputBuffer &out) {
+    const UnzipCommand cmd = ParseUnzipCommand(commandLine);
+    return Unzipper(cmd, progress, out).Run();
+}
+
+int RunExtractMem(const std::string &commandLine, unsigned char *buffer, DWORD size, DWORD *written,
+                  uint32_t *unixTime, WORD *attributes, Progress &progress) {
+    if (written)
+        *written = 0;
+    const UnzipCommand cmd = ParseUnzipCommand(commandLine);
+    if (cmd.line.files.empty())
+        throw ArcError(kArcErrCommandLine, "no entry name");
+    if (!buffer)
+        size = 0;
+    DirIndex index(ReadZipDirectory(cmd.line.archive));
+    const ZipSelector select(cmd.line.files);
+    ScopedUtf8Locale utf8;
+    ReadArchive a = OpenReader(cmd.line.archive, ZipSetup);
+    archive_entry *e = nullptr;
+    while (NextHeader(a.get(), &e)) {
+        const EntryInfo info = InfoOf(e, index);
+        if (info.IsDirectory() || !select.Matches(info.name))
+            continue;
+        if (archive_entry_is_encrypted(e))
+            throw ArcError(kArcErrPassword, info.name);
+        ProgressEntry p = ProgressOf(info, info.name);
+        progress.Send(ARCEXTRACT_BEGIN, p);
+        size_t total = 0;
+        char *dst = reinterpret_cast<char *>(buffer);
+        while (total < size) {
+            const size_t n = ReadData(a.get(), e, dst + total, size - total, info.name);
+            if (n == 0)
+                break;
+            total += n;
+            p.written = total;
+            progress.Send(ARCEXTRACT_INPROCESS, p);
+        }
+        if (written)
+            *written = static_cast<DWORD>(total);
+        if (unixTime)
+            *unixTime = static_cast<uint32_t>(info.mtime);
+        if (attributes)
+            *attributes = static_cast<WORD>(0x20 | ((info.mode & 0222) ? 0 : 0x01));
+        // Never more than the caller's buffer: one byte more tells whether the entry fitted.
+        char probe = 0;
+        if (total == size && ReadData(a.get(), e, &probe, 1, info.name) != 0)
+            return kArcErrBufferTooSmall;
+        progress.Send(ARCEXTRACT_END, p);
+        return kArcOk;
+    }
+    return kArcErrNoFiles;
+}
+
+BOOL CheckZip(const std::string &path, int mode) {
+    DirIndex index(ReadZipDirectory(path));
+    ScopedUtf8Locale utf8;
+    ReadArchive a = OpenReader(path, ZipSetup);
+    archive_entry *e = nullptr;
+    std::vector<char> buf(kBlockSize);
+    const bool fullCrc = (mode & 3) == 2;
+    while (NextHeader(a.get(), &e)) {
+        if (!fullCrc || archive_entry_is_encrypted(e))
+            continue;
+        const std::string name = InfoOf(e, index).name;
+        while (ReadData(a.get(), e, buf.data(), buf.size(), name) != 0) {
+        }
+    }
+    return 1;
+}
+
+HARC OpenZip(const std::string &path) {
+    std::vector<EntryInfo> entries;
+    for (const auto &d : ReadZipDirectory(path))
+        entries.push_back(ListingInfo(d));
+    return RegisterHandle(std::make_unique<ArchiveHandle>(path, std::move(entries)));
+}
+
+} // namespace zipar
