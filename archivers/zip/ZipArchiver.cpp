@@ -177,7 +177,10 @@ public:
             } catch (const ArcError &err) {
                 if (err.code() == kArcErrUserCancel)
                     throw;
-                out_.Line(err.what());
+                // A folder on the way that is a link names the folder; say which entry it cost.
+                out_.Line(err.code() == kArcErrUnsafePath
+                              ? "refused: " + info.name + " (" + err.detail() + ")"
+                              : std::string(err.what()));
                 Worst(worst, err.code());
             }
         }

@@ -165,9 +165,8 @@ TEST_F(Zip32Test, JunkPathsAndArchiveTimeOfNewestEntry) {
     SetMtime(dir / "src" / "d2" / "b", 1100000000);
     const fs::path zip = dir / "j.zip";
     // -j stores names without folders (and no folder entries); "*.*" is every name, dotless too.
-    ASSERT_EQ(Zip(" -r -o -j  \"" + zip.string() + "\" \"" + (dir / "src").string() +
-                  "/\" \"*.*\" "),
-              0)
+    ASSERT_EQ(
+        Zip(" -r -o -j  \"" + zip.string() + "\" \"" + (dir / "src").string() + "/\" \"*.*\" "), 0)
         << Out();
     EXPECT_EQ(BsdtarList(zip), "a.txt\nb\n");
     // -o: the archive carries the time of its newest entry.
@@ -318,6 +317,11 @@ TEST_F(Zip32Test, ZipSlipEntriesAreRefusedOthersExtracted) {
     EXPECT_FALSE(fs::is_symlink(out / "link"));
     EXPECT_TRUE(fs::is_regular_file(out / "link" / "through-link.txt"));
     EXPECT_FALSE(fs::exists("/tmp/through-link.txt"));
+    // A link inside the destination is made, but no entry is written through it.
+    EXPECT_TRUE(fs::is_symlink(out / "inlink"));
+    EXPECT_EQ(ReadFile(out / "sub" / "inside.txt"), "inside\n");
+    EXPECT_FALSE(fs::exists(out / "sub" / "through-inlink.txt"));
+    EXPECT_NE(Out().find("inlink/through-inlink.txt"), std::string::npos);
     for (const char *name : {"../escaped.txt", "/tmp/absolute-escape.txt", "link"})
         EXPECT_NE(Out().find(name), std::string::npos) << name;
 }
