@@ -248,6 +248,36 @@ TEST_F(Zip32Test, DeleteFreshenAndUpdate) {
     EXPECT_EQ(status, 0);
 }
 
+// Rewriting needs every kept entry readable: a bad CRC or an encrypted entry fails and leaves the
+// archive alone; -FF drops what cannot be read instead.
+TEST_F(Zip32Test, RewriteOfUnreadableEntriesFailsOrDropsWithF) {
+    struct Case {
+        const char *fixture;
+        const char *switches;
+        int result;
+        const char *left; // entries afterwards, as bsdtar lists them
+    } cases[] = {
+        {"test_read_format_zip.zip", "-d", kArcErrDamaged, nullptr},
+        {"test_read_format_zip.zip", "-d -FF", 0, "file1\n"},
+        {"zip_infozip_zipcrypto.zip", "-d", kArcErrPassword, nullptr},
+    };
+    for (const auto &c : cases) {
+        const fs::path zip = dir / c.fixture;
+        fs::remove(zip);
+        fs::copy_file(kData / c.fixture, zip);
+        fs::permissions(zip, fs::perms::owner_read | fs::perms::owner_write);
+        const std::string before = ReadFile(zip);
+        const std::string victim = c.fixture[0] == 't' ? "dir/" : "a.txt";
+        EXPECT_EQ(Zip(std::string(c.switches) + "  \"" + zip.string() + "\" \"" + victim + "\" "),
+                  c.result)
+            << c.fixture << " " << c.switches << ": " << Out();
+        if (c.left)
+            EXPECT_EQ(BsdtarList(zip), c.left);
+        else
+            EXPECT_EQ(ReadFile(zip), before);
+    }
+}
+
 TEST_F(Zip32Test, RewriteConvertsCp932NamesToUtf8) {
     const fs::path zip = dir / "cp.zip";
     fs::copy_file(kData / "test_read_format_zip_filename_cp932.zip", zip);
