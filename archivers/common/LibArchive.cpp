@@ -1,10 +1,17 @@
 #include "archivers/common/LibArchive.h"
 
 #include "archivers/common/ArcErrors.h"
+#include "platform/CodePage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <iconv.h>
+#include <map>
+#include <mutex>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,11 +41,126 @@ void SetEntryName(archive_entry *e, const std::string &utf8) {
     archive_entry_set_pathname_utf8(e, utf8.c_str());
 }
 
+namespace {
+// Strict conversion to UTF-8; false when any byte sequence is invalid in the source charset.
+bool Convert(const char *charset, std::string_view in, std::string &out) {
+    iconv_t cd = ::iconv_open("UTF-8", charset);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    std::string src(in);
+    out.assign(src.size() * 4 + 4, '\0');
+    char *inp = src.data();
+    size_t inLeft = src.size();
+    char *outp = out.data();
+    size_t outLeft = out.size();
+    size_t r = ::iconv(cd, &inp, &inLeft, &outp, &outLeft);
+    ::iconv_close(cd);
+    if (r == static_cast<size_t>(-1) || inLeft != 0)
+        return false;
+    out.resize(out.size() - outLeft);
+    return true;
+}
+
+bool HasHalfWidthKatakanaOnly(const std::string &utf8) {
+    // U+FF61..U+FF9F are EF BD A1..EF BE 9F; true when every non-ASCII character is one of them.
+    bool any = false;
+    for (size_t i = 0; i < utf8.size();) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        if (c == 0xEF && i + 2 < utf8.size() &&
+            ((static_cast<unsigned char>(utf8[i + 1]) == 0xBD &&
+              static_cast<unsigned char>(utf8[i + 2]) >= 0xA1) ||
+             (static_cast<unsigned char>(utf8[i + 1]) == 0xBE &&
+              static_cast<unsigned char>(utf8[i + 2]) <= 0x9F))) {
+            any = true;
+            i += 3;
+            continue;
+        }
+        return false;
+    }
+    return any;
+}
+} // namespace
+
+std::string LegacyNameToUtf8(std::string_view raw) {
+    if (platform::IsValidUtf8(raw))
+        return std::string(raw);
+    std::string sjis, euc;
+    bool sjisOk = Convert("CP932", raw, sjis);
+    bool eucOk = Convert("EUC-JP", raw, euc);
+    if (sjisOk && eucOk && HasHalfWidthKatakanaOnly(sjis))
+        return euc;
+    if (sjisOk)
+        return sjis;
+    if (eucOk)
+        return euc;
+    return std::string(raw);
+}
+
+std::string LinkTarget(archive_entry *e) {
+    if (const char *l = archive_entry_symlink_utf8(e))
+        return l;
+    if (const char *h = archive_entry_hardlink_utf8(e))
+        return h;
+    const char *raw = archive_entry_symlink(e);
+    if (!raw)
+        raw = archive_entry_hardlink(e);
+    return raw ? LegacyNameToUtf8(raw) : std::string();
+}
+
 std::string EntryName(archive_entry *e) {
-    const char *n = archive_entry_pathname_utf8(e);
-    if (!n)
-        n = archive_entry_pathname(e); // names that are not valid in any known charset
-    return n ? n : "";
+    if (const char *n = archive_entry_pathname_utf8(e))
+        return n;
+    // Names in no known character set (old tar, cpio, ar headers): the raw bytes.
+    const char *raw = archive_entry_pathname(e);
+    return raw ? LegacyNameToUtf8(raw) : std::string();
+}
+
+namespace {
+// Readers that accept a lone compressed file (the raw format) name its one entry after the
+// archive: "notes.txt.gz" holds "notes.txt", "x.tgz" holds "x.tar".
+std::mutex g_rawMutex;
+std::map<const archive *, std::string> g_rawNames;
+
+std::string RawEntryName(const std::string &path) {
+    std::string leaf = SplitParent(path).second;
+    size_t dot = leaf.rfind('.');
+    if (dot == std::string::npos || dot == 0)
+        return leaf + ".out";
+    std::string ext = leaf.substr(dot);
+    for (char &c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string stem = leaf.substr(0, dot);
+    if (ext == ".tgz" || ext == ".taz" || ext == ".tbz" || ext == ".tbz2" || ext == ".txz")
+        return stem + ".tar";
+    return stem;
+}
+
+// True when the file begins as a gzip, bzip2, xz or compress stream does: a reader that fails on
+// such a file has met a damaged stream rather than a file of another kind.
+bool StartsWithCompressionMagic(const std::string &path) {
+    unsigned char head[6] = {};
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd || ::read(fd.get(), head, sizeof head) != static_cast<ssize_t>(sizeof head))
+        return false;
+    return (head[0] == 0x1f && (head[1] == 0x8b || head[1] == 0x9d)) ||
+           (head[0] == 'B' && head[1] == 'Z' && head[2] == 'h') ||
+           std::memcmp(head,
+                       "\xfd"
+                       "7zXZ\0",
+                       6) == 0;
+}
+} // namespace
+
+void ReadFree::operator()(archive *a) const {
+    {
+        std::lock_guard lock(g_rawMutex);
+        g_rawNames.erase(a);
+    }
+    archive_read_free(a);
 }
 
 ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
@@ -55,8 +177,15 @@ ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
     if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
         int err = archive_errno(a.get());
         const char *msg = archive_error_string(a.get());
-        int code = (err == ENOENT || err == EACCES) ? kArcErrArchiveNotFound : kArcErrNotArchive;
+        bool compressed = StartsWithCompressionMagic(path);
+        int code = (err == ENOENT || err == EACCES) ? kArcErrArchiveNotFound
+                   : compressed                     ? kArcErrDamaged
+                                                    : kArcErrNotArchive;
         throw ArcError(code, path + (msg ? std::string(": ") + msg : std::string()));
+    }
+    {
+        std::lock_guard lock(g_rawMutex);
+        g_rawNames[a.get()] = RawEntryName(path);
     }
     return a;
 }
@@ -65,12 +194,30 @@ bool NextHeader(archive *a, archive_entry **entry) {
     int r = archive_read_next_header(a, entry);
     if (r == ARCHIVE_EOF)
         return false;
-    if (r == ARCHIVE_OK || r == ARCHIVE_WARN)
+    if (r == ARCHIVE_OK || r == ARCHIVE_WARN) {
+        if (archive_format(a) == ARCHIVE_FORMAT_RAW) {
+            // Raw data without compression is any file at all, not an archive.
+            bool compressed = false;
+            for (int i = 0; i < archive_filter_count(a); ++i)
+                compressed |= archive_filter_code(a, i) != ARCHIVE_FILTER_NONE;
+            if (!compressed)
+                throw ArcError(kArcErrNotArchive, "not an archive");
+            std::lock_guard lock(g_rawMutex);
+            auto it = g_rawNames.find(a);
+            if (it != g_rawNames.end())
+                SetEntryName(*entry, it->second);
+        }
         return true;
+    }
     const char *msg = archive_error_string(a);
-    // A reader that cannot make sense of the first header has not recognised the file at all.
-    int code =
-        archive_file_count(a) <= 1 && archive_format(a) == 0 ? kArcErrNotArchive : kArcErrDamaged;
+    if (msg && (std::strstr(msg, "ncrypt") || std::strstr(msg, "assphrase")))
+        throw ArcError(kArcErrPassword, msg);
+    // A reader that recognised neither a compression nor a format did not know the file at all;
+    // one that did has met a damaged archive.
+    bool known = archive_format(a) != 0 || archive_file_count(a) > 1;
+    for (int i = 0; i < archive_filter_count(a); ++i)
+        known |= archive_filter_code(a, i) != ARCHIVE_FILTER_NONE;
+    int code = known ? kArcErrDamaged : kArcErrNotArchive;
     throw ArcError(code, msg ? msg : "bad header");
 }
 
@@ -97,10 +244,7 @@ EntryInfo ToEntryInfo(archive_entry *e) {
         info.atime = archive_entry_atime(e);
         info.atimeNs = archive_entry_atime_nsec(e);
     }
-    if (const char *l = archive_entry_symlink_utf8(e))
-        info.linkTarget = l;
-    else if (const char *h = archive_entry_hardlink_utf8(e))
-        info.linkTarget = h;
+    info.linkTarget = LinkTarget(e);
     return info;
 }
 
@@ -230,6 +374,9 @@ public:
     int Entry(archive *a, archive_entry *e, const EntryInfo &info) {
         std::string rel;
         PathProblem pp = NormaliseEntryPath(info.name, rel);
+        // "./" of a tar made from ".", the "/" and "//" tables of an ar archive: nothing to write.
+        if (info.size == 0 && info.name.find_first_not_of("./") == std::string::npos)
+            return 0;
         if (pp != PathProblem::None) {
             out_.Line("refused: " + info.name + " (" + PathProblemText(pp) + ")");
             return kArcErrUnsafePath;
@@ -244,13 +391,13 @@ public:
             out_.Line("encrypted: " + info.name);
             return kArcErrPassword;
         }
-        const char *hardlink = archive_entry_hardlink_utf8(e);
+        const bool hardlink = archive_entry_hardlink(e) != nullptr;
         if (type == AE_IFDIR)
             return Folder(rel, info);
         if (type == AE_IFLNK)
             return Symlink(rel, info);
         if (hardlink && info.size == 0)
-            return Hardlink(rel, hardlink, info);
+            return Hardlink(rel, info.linkTarget, info);
         if (type == AE_IFREG || type == 0 || hardlink)
             return File(a, rel, info);
         out_.Line("skipped: " + info.name + " (special file)");
@@ -369,9 +516,14 @@ private:
 
     int Skipped(const EntryInfo &info) {
         out_.Line("skipped: " + info.name + " (exists)");
+        ++skipped_;
         return 0;
     }
 
+public:
+    size_t skipped_ = 0;
+
+private:
     void Done(const EntryInfo &info, const std::string &rel) {
         ProgressEntry p = ProgressFor(info, info.name, opt_.destination + "/" + rel);
         progress_.Send(ARCEXTRACT_BEGIN, p);
@@ -385,6 +537,22 @@ private:
     mode_t umask_;
     std::vector<std::pair<std::string, EntryInfo>> folders_;
 };
+
+// Passes over the data of an entry that is not wanted. In a solid 7z block libarchive 3.6 cannot
+// read an entry after skipping the one before it, so there the data is read through instead.
+void PassOver(archive *a, const std::string &name) {
+    if (archive_format(a) != ARCHIVE_FORMAT_7ZIP)
+        return; // the next header skips the data
+    const void *block = nullptr;
+    size_t size = 0;
+    la_int64_t offset = 0;
+    int r;
+    while ((r = archive_read_data_block(a, &block, &size, &offset)) == ARCHIVE_OK ||
+           r == ARCHIVE_WARN) {
+    }
+    if (r != ARCHIVE_EOF)
+        Check(a, r, kArcErrDamaged, name);
+}
 
 bool Selected(const EntrySelector &select, const EntrySelector &exclude, const std::string &name) {
     return select.Matches(name) && (exclude.Empty() || !exclude.Matches(name));
@@ -403,8 +571,10 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
     archive_entry *e = nullptr;
     while (NextHeader(a.get(), &e)) {
         EntryInfo info = ToEntryInfo(e);
-        if (!Selected(opt.select, opt.exclude, info.name))
+        if (!Selected(opt.select, opt.exclude, info.name)) {
+            PassOver(a.get(), info.name);
             continue;
+        }
         ++matched;
         try {
             int r = x.Entry(a.get(), e, info);
@@ -421,7 +591,9 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
     x.Finish();
     if (matched == 0 && !opt.select.Empty())
         Worst(worst, kArcErrNoFiles);
-    out.Line(std::to_string(done) + " of " + std::to_string(matched) + " entries extracted");
+    done -= std::min(done, x.skipped_);
+    out.Line(std::to_string(done) + " of " + std::to_string(matched) + " entries extracted" +
+             (x.skipped_ ? ", " + std::to_string(x.skipped_) + " skipped" : ""));
     return worst;
 }
 
@@ -435,8 +607,10 @@ int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySe
     archive_entry *e = nullptr;
     while (NextHeader(a.get(), &e)) {
         EntryInfo info = ToEntryInfo(e);
-        if (!select.Matches(info.name))
+        if (!select.Matches(info.name)) {
+            PassOver(a.get(), info.name);
             continue;
+        }
         ++count;
         if (archive_entry_is_encrypted(e)) {
             out.Line("encrypted: " + info.name);
@@ -474,8 +648,10 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
     archive_entry *e = nullptr;
     while (NextHeader(a.get(), &e)) {
         EntryInfo info = ToEntryInfo(e);
-        if (info.IsDirectory() || !select.Matches(info.name))
+        if (info.IsDirectory() || !select.Matches(info.name)) {
+            PassOver(a.get(), info.name);
             continue;
+        }
         if (archive_entry_is_encrypted(e))
             throw ArcError(kArcErrPassword, info.name);
         ProgressEntry p = ProgressFor(info, info.name, "");
@@ -597,6 +773,128 @@ void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress) {
             Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, info.name);
     }
     Check(w, archive_write_finish_entry(w), kArcErrWriteArchive, info.name);
+}
+
+} // namespace arclib
+
+namespace arclib {
+
+namespace {
+
+bool HasWildcard(std::string_view s) {
+    return s.find_first_of("*?") != std::string_view::npos;
+}
+
+std::string JoinPath(const std::string &base, const std::string &name) {
+    if (base.empty() || (!name.empty() && name[0] == '/'))
+        return name;
+    return base.back() == '/' ? base + name : base + "/" + name;
+}
+
+class Collector {
+public:
+    Collector(const CollectOptions &opt, OutputBuffer &out) : opt_(opt), out_(out) {}
+
+    void Argument(const std::string &arg) {
+        std::string disk = JoinPath(opt_.baseDir, arg);
+        struct stat st {};
+        if (::lstat(disk.c_str(), &st) == 0) {
+            Add(disk, StoredNameFor(arg), st);
+            return;
+        }
+        if (!HasWildcard(arg))
+            throw ArcError(kArcErrReadSource, disk + ": " + std::strerror(errno));
+        // A wildcard in the last part of the name, matched in its folder.
+        auto [folder, pattern] = SplitParent(arg);
+        size_t before = files_.size();
+        Wild(folder, pattern);
+        if (files_.size() == before)
+            out_.Line("no file matches " + arg);
+    }
+
+    std::vector<SourceFile> Take() { return std::move(files_); }
+
+private:
+    void Wild(const std::string &folder, const std::string &pattern) {
+        std::string diskFolder = JoinPath(opt_.baseDir, folder.empty() ? "." : folder);
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto &d : std::filesystem::directory_iterator(diskFolder, ec))
+            names.push_back(d.path().filename().string());
+        std::sort(names.begin(), names.end());
+        for (const auto &n : names) {
+            std::string rel = folder.empty() ? n : folder + "/" + n;
+            std::string disk = JoinPath(opt_.baseDir, rel);
+            struct stat st {};
+            if (::lstat(disk.c_str(), &st) != 0)
+                continue;
+            if (WildcardMatch(pattern, n))
+                Add(disk, StoredNameFor(rel), st);
+            else if (opt_.recurseWildcards && S_ISDIR(st.st_mode))
+                Wild(rel, pattern);
+        }
+    }
+
+    void Add(const std::string &disk, const std::string &stored, const struct stat &st) {
+        if (opt_.skipIno != 0 && st.st_dev == opt_.skipDev && st.st_ino == opt_.skipIno) {
+            out_.Line("skipped: " + disk + " (the archive itself)");
+            return;
+        }
+        std::string name = opt_.keepFolders ? stored : SplitParent(stored).second;
+        if (name.empty()) // "/" or "." itself: only its contents
+            name.clear();
+        else if (!opt_.exclude.Empty() && opt_.exclude.Matches(name))
+            return;
+        else if (seen_.insert(name).second)
+            files_.push_back({disk, name});
+        if (S_ISDIR(st.st_mode) && opt_.recurseFolders) {
+            std::vector<std::string> children;
+            std::error_code ec;
+            for (const auto &d : std::filesystem::directory_iterator(disk, ec))
+                children.push_back(d.path().filename().string());
+            if (ec)
+                throw ArcError(kArcErrReadSource, disk + ": " + ec.message());
+            std::sort(children.begin(), children.end());
+            for (const auto &c : children) {
+                std::string childDisk = disk.back() == '/' ? disk + c : disk + "/" + c;
+                struct stat cst {};
+                if (::lstat(childDisk.c_str(), &cst) != 0)
+                    continue;
+                Add(childDisk, stored.empty() ? c : stored + "/" + c, cst);
+            }
+        }
+    }
+
+    const CollectOptions &opt_;
+    OutputBuffer &out_;
+    std::vector<SourceFile> files_;
+    std::set<std::string> seen_;
+};
+
+} // namespace
+
+std::vector<SourceFile> CollectSources(const std::vector<std::string> &args,
+                                       const CollectOptions &opt, OutputBuffer &out) {
+    Collector c(opt, out);
+    for (const auto &a : args)
+        c.Argument(a);
+    return c.Take();
+}
+
+void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
+                      const std::function<void(archive *)> &body) {
+    AtomicFile file = AtomicFile::Create(path, kArcErrWriteArchive);
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0)
+        ::fchmod(file.fd(), old.st_mode & 07777);
+    WriteArchive w(archive_write_new());
+    if (!w)
+        throw std::bad_alloc();
+    setup(w.get());
+    Check(w.get(), archive_write_open_fd(w.get(), file.fd()), kArcErrWriteArchive, path);
+    body(w.get());
+    Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path);
+    file.Commit(true, true);
 }
 
 } // namespace arclib

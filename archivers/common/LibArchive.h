@@ -17,12 +17,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace arclib {
 
 struct ReadFree {
-    void operator()(archive *a) const { archive_read_free(a); }
+    void operator()(archive *a) const;
 };
 struct WriteFree {
     void operator()(archive *a) const { archive_write_free(a); }
@@ -109,6 +110,29 @@ struct SourceFile {
 // ArcError(kArcErrReadSource) when the file cannot be read.
 void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, OutputBuffer &out);
 
+// Where the files to be packed come from.
+struct CollectOptions {
+    std::string baseDir;           // relative names are taken from here ("" for the current folder)
+    bool keepFolders = true;       // false: entries are stored under their last name only
+    bool recurseFolders = true;    // a folder argument brings its contents along
+    bool recurseWildcards = false; // a wildcard argument is matched in subfolders too
+    EntrySelector exclude;         // names (stored form) left out
+    dev_t skipDev = 0;             // a file never to pack (the archive itself): device and inode
+    ino_t skipIno = 0;
+};
+
+// Turns file arguments into the files to store, in order, without duplicates. An argument with
+// '*' or '?' that names no existing file is a wildcard. A name that does not exist is
+// ArcError(kArcErrReadSource), raised before anything is written.
+std::vector<SourceFile> CollectSources(const std::vector<std::string> &args,
+                                       const CollectOptions &opt, OutputBuffer &out);
+
+// Writes the archive at path atomically: setup chooses format and filters, body writes the
+// entries. The old archive is replaced only when everything succeeded (its permissions are kept);
+// on any exception it stays as it was and no partial file is left.
+void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
+                      const std::function<void(archive *)> &body);
+
 // Copies the current entry of r (header and data) into w, reporting state 4.
 void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress);
 
@@ -117,7 +141,12 @@ void Check(archive *a, int r, int code, const std::string &what);
 
 // Sets an entry's name from UTF-8.
 void SetEntryName(archive_entry *e, const std::string &utf8);
-// An entry's name as UTF-8.
+// An entry's name as UTF-8. A name stored without a character set that is not valid UTF-8 is read
+// as code page 932 (Shift-JIS; a trail byte 0x5C stays part of its character) or, when that reads
+// as half-width katakana only and EUC-JP reads cleanly, as EUC-JP; failing both it stays as it is.
 std::string EntryName(archive_entry *e);
+std::string LegacyNameToUtf8(std::string_view raw);
+// The target of a symbolic or hard link, as UTF-8 by the same rules.
+std::string LinkTarget(archive_entry *e);
 
 } // namespace arclib

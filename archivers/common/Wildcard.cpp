@@ -107,7 +107,9 @@ bool MatchesEverything(std::string_view pattern) {
     return pattern.empty() || pattern == "*" || pattern == "*.*";
 }
 
-EntrySelector::EntrySelector(std::vector<std::string> patterns, WildcardOptions o) : options_(o) {
+EntrySelector::EntrySelector(std::vector<std::string> patterns, WildcardOptions o,
+                             bool wholeNameOnly)
+    : options_(o), wholeNameOnly_(wholeNameOnly) {
     for (auto &p : patterns)
         if (!p.empty())
             patterns_.push_back(std::move(p));
@@ -129,7 +131,8 @@ bool EntrySelector::Matches(std::string_view entry) const {
             return true;
         if (WildcardMatch(p, trimmed, options_))
             return true;
-        if (p.find('/') == std::string_view::npos && WildcardMatch(p, base, options_))
+        if (!wholeNameOnly_ && p.find('/') == std::string_view::npos &&
+            WildcardMatch(p, base, options_))
             return true;
         // A folder selects what lies below it.
         for (size_t s = trimmed.find('/'); s != std::string_view::npos;

@@ -24,13 +24,16 @@ bool MatchesEverything(std::string_view pattern);
 class EntrySelector {
 public:
     EntrySelector() = default;
-    explicit EntrySelector(std::vector<std::string> patterns, WildcardOptions o = {});
+    // With wholeNameOnly, a pattern without '/' is matched against the whole name only.
+    explicit EntrySelector(std::vector<std::string> patterns, WildcardOptions o = {},
+                           bool wholeNameOnly = false);
     bool Matches(std::string_view entryName) const;
     bool Empty() const { return patterns_.empty(); }
 
 private:
     std::vector<std::string> patterns_;
     WildcardOptions options_;
+    bool wholeNameOnly_ = false;
 };
 
 } // namespace arclib

@@ -1,0 +1,46 @@
+// The program without a display: the job runs from the command line alone and the exit status
+// tells a scheduled task how it went.
+#pragma once
+
+#include "app/QuorvelLogic.h"
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace quorvel {
+
+inline constexpr int ExitSuccess = 0;
+inline constexpr int ExitJobFailed = 1;
+inline constexpr int ExitUsage = 2;
+
+// The view of a run without a display: the controls are plain values, a message box is a line on
+// the error stream answered with its safe button, and there is no file chooser.
+class THeadlessView : public IQuorvelView {
+public:
+    explicit THeadlessView(std::ostream &err);
+    TFormValues Values() const override { return values_; }
+    void SetValues(const TFormValues &values) override { values_ = values; }
+    size_t ShowMessageBox(const platform::MessageBoxText &box) override;
+    std::optional<std::string> ChooseFile() override { return std::nullopt; }
+    void RemoveCloseCommand() override {}
+    void HideForm() override {}
+    void Terminate() override { terminated_ = true; }
+    bool Terminated() const { return terminated_; }
+
+private:
+    std::ostream &err_;
+    TFormValues values_;
+    bool terminated_ = false;
+};
+
+// True when a window can be shown: a display is named, or Qt is told which platform to use.
+bool HaveDisplay();
+
+// Runs the form's creation without a window. With no `exec` among args it prints how to use the
+// program and returns ExitUsage; otherwise ExitSuccess when the last job succeeded and
+// ExitJobFailed when it failed or raised (its message is printed).
+int RunHeadless(const std::vector<std::string> &args, const std::string &programPath,
+                std::ostream &err, TCompressFunc compress = {});
+
+} // namespace quorvel

@@ -1,0 +1,54 @@
+// Profile (INI) files with the semantics of the Windows profile functions as the dialog uses them:
+// sections and keys compared without regard to case, values trimmed on reading, every other line of
+// the file kept when a key is written, the file created by the first write. Each write goes to the
+// file at once, so keys written before a failing write stay written.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// A write that could not be stored; the message names the file ("%s に書き込めません").
+class EProfileWriteError : public std::runtime_error {
+public:
+    explicit EProfileWriteError(const std::string &fileName);
+    std::string FileName;
+};
+
+// Longest string a read returns, in bytes (the classic 2048-byte buffer less its terminator). A
+// string is never cut inside a character.
+inline constexpr size_t MaxProfileString = 2047;
+
+// Reads an integer as the profile reader does: optional sign, then decimal digits, or hexadecimal
+// digits after "0x", "0X" or "$". Anything else, or a value outside 32 bits, is not a number.
+// Hexadecimal takes the full 32 bits ("$FFFFFFFF" is -1).
+std::optional<int> ParseProfileInteger(std::string_view text);
+
+class ProfileFile {
+public:
+    explicit ProfileFile(std::string fileName) : fileName_(std::move(fileName)) {}
+
+    const std::string &FileName() const { return fileName_; }
+
+    // The value of the key, or def when the file, the section or the key is missing.
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view def) const;
+    // Not a number reads as def.
+    int ReadInteger(std::string_view section, std::string_view key, int def) const;
+    // Read as an integer; any nonzero value is true.
+    bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+
+    // Each raises EProfileWriteError when the file cannot be written or the value cannot be stored
+    // as one line (it holds a line break).
+    void WriteString(std::string_view section, std::string_view key, std::string_view value);
+    void WriteInteger(std::string_view section, std::string_view key, int value);
+    void WriteBool(std::string_view section, std::string_view key, bool value); // "1" or "0"
+
+private:
+    std::string fileName_;
+};
+
+} // namespace platform
