@@ -191,12 +191,14 @@ TEST(View, ACompressErrorIsShownInsteadOfAnOutcome) {
     TestDir dir;
     WriteFile(dir / "a.txt", "a");
     FormHarness h(dir); // the build's own CompressFile
-    h.form.SetValues({quorvel::jkCompress, dir / "a.txt", dir / "a.lzh", true, true});
+    // a.dat names no archive format: the component raises, the default handler shows it.
+    h.form.SetValues({quorvel::jkCompress, dir / "a.txt", dir / "a.dat", true, true});
     h.answers = {0, 0};
     QTest::mouseClick(h.form.ToolButton5, Qt::LeftButton);
     ASSERT_EQ(h.boxes.size(), 2u);
-    EXPECT_EQ(h.boxes[0].Text, "May I do the File Compres a.txt to a.lzh?");
-    EXPECT_NE(h.boxes[1].Text.find("not available in this build"), std::string::npos);
+    EXPECT_EQ(h.boxes[0].Text, "May I do the File Compres a.txt to a.dat?");
+    EXPECT_EQ(h.boxes[1].Text, "書庫の形式を判別できません。");
+    EXPECT_EQ(h.boxes[1].Title, "QUORVEL");
     EXPECT_EQ(h.boxes[1].Buttons, std::vector<std::string>{"OK"});
     EXPECT_TRUE(fs::exists(dir / "a.txt"));
 }
