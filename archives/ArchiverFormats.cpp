@@ -1,0 +1,59 @@
+#include "archives/ArchiverFormats.h"
+
+#include "formats/LHA32.h"
+
+namespace archives {
+
+namespace {
+
+// Content probes run top to bottom and a later claim overrules an earlier one, so LHA (a
+// self-extracting LHA archive that a ZIP reader also accepts) wins over CAB over YZ1 over BGA over
+// ZIP over ARJ over RAR over TAR. The TAR probe names its own type (tar, gzip or bzip2). 7z has no
+// probe. atGCA and atBel have no row: they are refused.
+const TArchiverFormat kFormats[] = {
+    {atTar, nullptr, nullptr}, // TAR32: TTar32 and GetTarArchiverType
+    {atTgz, nullptr, nullptr}, // TAR32: TTgz32
+    {atBZ2, nullptr, nullptr}, // TAR32: TBZ232
+    {atRar, nullptr, nullptr}, // RAR32: TRar32 and IsRarArchive
+    {atArj, nullptr, nullptr}, // ARJ32: TArj32 and IsArjArchive
+    {atZip, nullptr, nullptr}, // ZIP32: TZip32 and IsZipArchive
+    {atBga, nullptr, nullptr}, // BGA32: TBGA32 and IsBgaArchive
+    {atYz1, nullptr, nullptr}, // YZ132: TYZ1 and IsYz1Archive
+    {atCab, nullptr, nullptr}, // CAB32: TCab32 and IsCabArchive
+    {atLha, NewArchiver<formats::TLha32>, ProbeAs<atLha, formats::IsLhaArchive>},
+    {at7z, nullptr, nullptr}, // SZIP32: TSevenZip32, no probe
+};
+
+} // namespace
+
+std::span<const TArchiverFormat> ArchiverFormats() {
+    return kFormats;
+}
+
+const TArchiverFormat *FindArchiverFormat(TArchiverType Type,
+                                          std::span<const TArchiverFormat> Formats) {
+    for (const auto &row : Formats)
+        if (row.Type == Type)
+            return &row;
+    return nullptr;
+}
+
+TArchiverType DetectArchiverType(const std::string &FileName,
+                                 std::span<const TArchiverFormat> Formats) {
+    TArchiverType found = atNone;
+    for (const auto &row : Formats) {
+        if (!row.Probe)
+            continue;
+        TArchiverType claim = atNone;
+        try {
+            claim = row.Probe(FileName);
+        } catch (...) {
+            claim = atNone;
+        }
+        if (claim != atNone)
+            found = claim;
+    }
+    return found;
+}
+
+} // namespace archives
