@@ -18,10 +18,10 @@ mkdir -p "$work"
 cmake --install build/default --prefix "$prefix" >/dev/null
 program=$prefix/bin/QUORVEL
 
-# The job: 0 Copy, 1 Compress, 2 Delete.
-job_kind=0
+# The job: 0 Copy, 1 Compress, 2 Delete. The sample compresses into a zip archive.
+job_kind=1
 source_file=$work/sample.txt
-dist_file=$work/sample-copy.txt
+dist_file=$work/sample.zip
 
 printf 'MERIDEX Dialog sample\nline two (LF line ends here)\nlast line without a line end' \
   >"$source_file"
@@ -41,7 +41,7 @@ status=0
 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$program" exec exit || status=$?
 echo "== exit status: $status ($([ "$status" -eq 0 ] && echo 'the job succeeded' || echo 'the job failed'))"
 if [ -f "$dist_file" ]; then
-  echo "== $dist_file (line ends shown as ^M\$):"
-  cat -A "$dist_file"
+  echo "== $dist_file as another tool lists it (unzip -l):"
+  unzip -l "$dist_file"
 fi
 exit "$status"
