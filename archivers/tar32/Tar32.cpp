@@ -403,7 +403,7 @@ TAR_EXPORT int Tar(HWND hwnd, const char *cmdLine, char *output, DWORD size) {
 }
 
 TAR_EXPORT int TarExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer, DWORD size,
-                             void *time, WORD *attr, DWORD *written) {
+                             void *, WORD *attr, DWORD *written) {
     if (written)
         *written = 0;
     return GuardCode(nullptr, [&] {
@@ -418,8 +418,6 @@ TAR_EXPORT int TarExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buff
                                 progress);
         if (attr)
             *attr = 0x20; // archive bit: the entry is a file
-        if (time)
-            std::memset(time, 0, sizeof(ARC_FILETIME));
         return r;
     });
 }

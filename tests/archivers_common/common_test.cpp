@@ -398,3 +398,20 @@ TEST(Listing, LongNamesCutAtACharacter) {
     FillIndividualInfo(e, info);
     EXPECT_EQ(std::strlen(info.szFileName), 511u);
 }
+
+TEST(Progress, OwnerWindowIsPreferredAndKillRestoresThePrevious) {
+    RecordingWindow first, second, call;
+    ASSERT_TRUE(OwnerWindows::Set(&first));
+    ASSERT_TRUE(OwnerWindows::Set(&second));
+    ProgressEntry e;
+    Progress(&call).Send(ARCEXTRACT_BEGIN, e);
+    EXPECT_EQ(second.states.size(), 1u);
+    EXPECT_TRUE(call.states.empty());
+    EXPECT_TRUE(OwnerWindows::Kill(&second));
+    Progress(&call).Send(ARCEXTRACT_END, e);
+    EXPECT_EQ(first.states, (std::vector<int>{2}));
+    EXPECT_TRUE(OwnerWindows::Kill(&first));
+    Progress(&call).Send(ARCEXTRACT_END, e); // no owner: the call's window
+    EXPECT_EQ(call.states, (std::vector<int>{2}));
+    EXPECT_FALSE(OwnerWindows::Set(nullptr));
+}
