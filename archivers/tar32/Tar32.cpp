@@ -358,11 +358,6 @@ Probe ProbeArchive(const std::string &path) {
     return p;
 }
 
-class TarHandle : public ArchiveHandle {
-public:
-    using ArchiveHandle::ArchiveHandle;
-};
-
 HARC OpenTar(const char *archivePath) {
     ScopedUtf8Locale utf8;
     std::string path = archivePath ? archivePath : "";
@@ -390,7 +385,7 @@ HARC OpenTar(const char *archivePath) {
         if (::stat(path.c_str(), &st) == 0)
             EstimateCompressedSizes(entries, static_cast<uint64_t>(st.st_size));
     }
-    return RegisterHandle(std::make_unique<TarHandle>(path, std::move(entries)));
+    return RegisterHandle(std::make_unique<ArchiveHandle>(path, std::move(entries)));
 }
 
 } // namespace
