@@ -269,7 +269,19 @@ TEST(SafeDestination, NeverFollowsALinkOutside) {
     EXPECT_TRUE(fs::is_directory(dir.path / "dest" / "new" / "deeper"));
 }
 
-TEST(AtomicFile, CommitReplacesAndDiscardLeavesNothing) {
+// Both ways of making the temporary: unnamed (O_TMPFILE) and named.
+class AtomicFileTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { AtomicFile::NamedTemporariesForTesting(GetParam()); }
+    void TearDown() override {
+        AtomicFile::NamedTemporariesForTesting(false);
+        AtomicFile::FailCommitsForTesting(false);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Temporaries, AtomicFileTest, ::testing::Values(false, true));
+
+TEST_P(AtomicFileTest, CommitReplacesAndDiscardLeavesNothing) {
     TempDir dir;
     fs::path target = dir.path / "a.tar";
     WriteFile(target, "old");
@@ -289,7 +301,7 @@ TEST(AtomicFile, CommitReplacesAndDiscardLeavesNothing) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
 }
 
-TEST(AtomicFile, NoReplaceKeepsTheExistingFile) {
+TEST_P(AtomicFileTest, NoReplaceKeepsTheExistingFile) {
     TempDir dir;
     fs::path target = dir.path / "keep.txt";
     WriteFile(target, "mine");
@@ -300,7 +312,7 @@ TEST(AtomicFile, NoReplaceKeepsTheExistingFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
 }
 
-TEST(AtomicFile, FailedCommitLeavesOldFileAndNoTemporary) {
+TEST_P(AtomicFileTest, FailedCommitLeavesOldFileAndNoTemporary) {
     TempDir dir;
     fs::path target = dir.path / "a.7z";
     WriteFile(target, "old archive");
@@ -310,7 +322,6 @@ TEST(AtomicFile, FailedCommitLeavesOldFileAndNoTemporary) {
         ASSERT_EQ(::write(f.fd(), "partial", 7), 7);
         f.Commit(true);
     });
-    AtomicFile::FailCommitsForTesting(false);
     EXPECT_EQ(code, kArcErrWriteArchive);
     EXPECT_EQ(ReadFile(target), "old archive");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
