@@ -473,6 +473,35 @@ TEST_F(Zip32Test, ListingFillsTheFindRecord) {
     EXPECT_EQ(first(h, "*", &info), kArcErrHandle); // a closed handle is refused
 }
 
+// Every fixture lists, through both libraries, the names its MANIFEST gives, in archive order.
+TEST_F(Zip32Test, ListsEveryFixtureAsManifestSays) {
+    std::ifstream entries(kData / "ENTRIES.tsv");
+    std::string line;
+    int fixtures = 0;
+    while (std::getline(entries, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const size_t tab = line.find('\t');
+        const std::string file = line.substr(0, tab), expected = line.substr(tab + 1);
+        ++fixtures;
+        for (const Library *lib : {&Unzip32(), &Zip32j()}) {
+            auto open = lib->Get<ArcOpenArchiveProc>("UnZipOpenArchive");
+            auto first = lib->Get<ArcFindFirstProc>("UnZipFindFirst");
+            auto next = lib->Get<ArcFindNextProc>("UnZipFindNext");
+            auto close = lib->Get<ArcCloseArchiveProc>("UnZipCloseArchive");
+            HARC h = open(nullptr, (kData / file).c_str(), 0);
+            ASSERT_NE(h, nullptr) << file;
+            std::string names;
+            INDIVIDUALINFO info{};
+            for (int r = first(h, "*.*", &info); r == 0; r = next(h, &info))
+                names += (names.empty() ? "" : " ; ") + std::string(info.szFileName);
+            close(h);
+            EXPECT_EQ(names, expected) << file;
+        }
+    }
+    EXPECT_EQ(fixtures, 21);
+}
+
 TEST_F(Zip32Test, ExtractMemWritesTheCountAndNeverMore) {
     auto mem = Unzip32().Get<ArcExtractMemProc>("UnZipExtractMem");
     const std::string line = "  \"" + (kData / "zip_infozip_stored.zip").string() + "\" \"a.txt\" ";
