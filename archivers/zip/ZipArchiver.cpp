@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
@@ -334,17 +335,21 @@ std::string Join(const std::string &prefix, const std::string &name) {
     return prefix.back() == '/' ? prefix + name : prefix + "/" + name;
 }
 
-std::vector<std::string> ListFolder(const std::string &path) {
+// The names in a folder, sorted. A folder that must be read (one being packed) and cannot be is an
+// error, so that no file is silently left out.
+std::vector<std::string> ListFolder(const std::string &path, bool required = false) {
     std::vector<std::string> names;
-    DIR *d = ::opendir(path.empty() ? "." : path.c_str());
+    std::unique_ptr<DIR, int (*)(DIR *)> d(::opendir(path.empty() ? "." : path.c_str()),
+                                           ::closedir);
+    if (!d && required)
+        throw ArcError(kArcErrReadSource, path + ": " + std::strerror(errno));
     if (!d)
         return names;
-    while (const dirent *ent = ::readdir(d)) {
+    while (const dirent *ent = ::readdir(d.get())) {
         const std::string n = ent->d_name;
         if (n != "." && n != "..")
             names.push_back(n);
     }
-    ::closedir(d);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -420,7 +425,7 @@ private:
             if (!stored.empty() && !sw_.noFolderEntries && !sw_.junkPaths)
                 Push({DiskPath(rel), stored + "/", true, st.st_mtime});
             if (sw_.recurse)
-                for (const auto &name : ListFolder(DiskPath(rel))) {
+                for (const auto &name : ListFolder(DiskPath(rel), true)) {
                     if (name[0] == '.' && !sw_.hidden)
                         continue;
                     struct stat child {};

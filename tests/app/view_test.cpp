@@ -58,6 +58,7 @@ TEST(View, ControlsHaveTheirCaptionsPlacesAndInitialStates) {
     TQuorvelForm &f = h.form;
     EXPECT_EQ(f.windowTitle(), "MERIDEX Dialog");
     EXPECT_EQ(f.size(), QSize(192, 209));
+    EXPECT_EQ(f.pos(), QPoint(487, 242));
     EXPECT_EQ(f.minimumSize(), f.maximumSize());
     EXPECT_EQ(f.font().pixelSize(), 12);
     EXPECT_EQ(f.font().families().value(0), QStringLiteral("ＭＳ Ｐゴシック"));

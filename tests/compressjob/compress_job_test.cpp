@@ -295,7 +295,11 @@ TEST_F(CompressJobWithLibrary, LzhRenamedToDatIsDetectedByContent) {
         const std::string renamed = dir_ / "archive.dat";
         fs::copy_file(std::string(QUORVEL_TEST_DATA) + "/" + fixture, renamed,
                       fs::copy_options::overwrite_existing);
-        EXPECT_EQ(archives::GetArchiverType(renamed, true), archives::atLha);
+        EXPECT_EQ(archives::GetArchiverType(renamed, true), archives::atNone); // says nothing
+        EXPECT_EQ(archives::GetArchiverType(renamed, false), archives::atLha);
+        const std::string exe = dir_ / "setup.exe"; // ".exe" is decided by the content
+        fs::copy_file(renamed, exe, fs::copy_options::overwrite_existing);
+        EXPECT_EQ(archives::GetArchiverType(exe, true), archives::atLha);
         archives::TArchiveFile arc;
         arc.SetFileName(renamed);
         EXPECT_EQ(arc.ArchiverType(), archives::atAutoDetect);
@@ -305,7 +309,7 @@ TEST_F(CompressJobWithLibrary, LzhRenamedToDatIsDetectedByContent) {
         EXPECT_GE(entries.size(), 2u);
     }
     WriteFile(dir_ / "notes.dat", "plain text, no archive");
-    EXPECT_EQ(archives::GetArchiverType(dir_ / "notes.dat", true), archives::atNone);
+    EXPECT_EQ(archives::GetArchiverType(dir_ / "notes.dat", false), archives::atNone);
     archives::TArchiveFile arc;
     arc.SetFileName(dir_ / "notes.dat");
     std::vector<TIndividualInfoEx> entries;

@@ -1,4 +1,4 @@
-// The ZIP-specific pieces below the entry points: reading the two dialects, selecting entries with
+// The ZIP pieces below the entry points: reading the two dialects, selecting entries with
 // the file-name filter's wildcard syntax, and decoding entry names.
 #include "archivers/common/ArcErrors.h"
 #include "archivers/zip/ZipDialects.h"
