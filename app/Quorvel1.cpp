@@ -83,7 +83,10 @@ TQuorvelForm::TQuorvelForm(const std::string &programPath, quorvel::TCompressFun
     setAutoFillBackground(true);
     QFont font;
     font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("Noto Sans CJK JP"), QStringLiteral("IPAPGothic")});
+                      QStringLiteral("IPAPGothic"), QStringLiteral("Noto Sans CJK JP"),
+                      // narrow like the original where no Japanese font is installed
+                      QStringLiteral("DejaVu Sans Condensed"),
+                      QStringLiteral("Liberation Sans Narrow")});
     font.setPixelSize(12);
     setFont(font);
     ImageList1 = MakeImageList(style());

@@ -1,6 +1,9 @@
 #include "archives/ArchiverFormats.h"
 
 #include "formats/LHA32.h"
+#include "formats/SZIP32.h"
+#include "formats/TAR32.h"
+#include "formats/ZIP32.h"
 
 namespace archives {
 
@@ -11,17 +14,17 @@ namespace {
 // ZIP over ARJ over RAR over TAR. The TAR probe names its own type (tar, gzip or bzip2). 7z has no
 // probe. atGCA and atBel have no row: they are refused.
 const TArchiverFormat kFormats[] = {
-    {atTar, nullptr, nullptr}, // TAR32: TTar32 and GetTarArchiverType
-    {atTgz, nullptr, nullptr}, // TAR32: TTgz32
-    {atBZ2, nullptr, nullptr}, // TAR32: TBZ232
+    {atTar, NewArchiver<formats::TTar32>, formats::GetTarArchiverType},
+    {atTgz, NewArchiver<formats::TTgz32>, nullptr},
+    {atBZ2, NewArchiver<formats::TBZ232>, nullptr},
     {atRar, nullptr, nullptr}, // RAR32: TRar32 and IsRarArchive
     {atArj, nullptr, nullptr}, // ARJ32: TArj32 and IsArjArchive
-    {atZip, nullptr, nullptr}, // ZIP32: TZip32 and IsZipArchive
+    {atZip, NewArchiver<formats::TZip32>, ProbeAs<atZip, formats::IsZipArchive>},
     {atBga, nullptr, nullptr}, // BGA32: TBGA32 and IsBgaArchive
     {atYz1, nullptr, nullptr}, // YZ132: TYZ1 and IsYz1Archive
     {atCab, nullptr, nullptr}, // CAB32: TCab32 and IsCabArchive
     {atLha, NewArchiver<formats::TLha32>, ProbeAs<atLha, formats::IsLhaArchive>},
-    {at7z, nullptr, nullptr}, // SZIP32: TSevenZip32, no probe
+    {at7z, NewArchiver<formats::TSevenZip32>, nullptr}, // no probe
 };
 
 } // namespace

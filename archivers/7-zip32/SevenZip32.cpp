@@ -246,7 +246,7 @@ SEVENZIP_EXPORT int SevenZip(HWND hwnd, const char *cmdLine, char *output, DWORD
 }
 
 SEVENZIP_EXPORT int SevenZipExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer,
-                                       DWORD size, void *time, WORD *attr, DWORD *written) {
+                                       DWORD size, void *, WORD *attr, DWORD *written) {
     if (written)
         *written = 0;
     return GuardCode(nullptr, [&] {
@@ -259,8 +259,6 @@ SEVENZIP_EXPORT int SevenZipExtractMem(HWND hwnd, const char *cmdLine, unsigned 
                                 written, progress);
         if (attr)
             *attr = 0x20;
-        if (time)
-            std::memset(time, 0, sizeof(ARC_FILETIME));
         return r;
     });
 }

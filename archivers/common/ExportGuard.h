@@ -7,40 +7,41 @@
 #include "archivers/common/OutputBuffer.h"
 
 #include <new>
-#include <string>
 #include <utility>
 
 namespace arclib {
 
 // Runs body() (returning int) and returns its result, or the code of what it threw.
+namespace detail {
+// Puts a message into the output; never throws (a report that cannot be made is dropped).
+inline void Report(OutputBuffer *out, const char *text) noexcept {
+    if (!out)
+        return;
+    try {
+        out->Line(text);
+    } catch (...) {
+    }
+}
+} // namespace detail
+
+// Runs body() (returning int) and returns its result, or the code of what it threw. The message
+// is written while the exception is still alive.
 template <class F> int GuardCode(OutputBuffer *out, F &&body) noexcept {
-    int code = kArcErrInternal;
-    // A copy: the exception object is gone once its handler ends.
-    std::string what;
-    auto keep = [&what](const char *m) noexcept {
-        try {
-            what = m;
-        } catch (...) {
-        }
-    };
     try {
         return std::forward<F>(body)();
     } catch (const ArcError &e) {
-        code = e.code();
-        keep(e.what());
+        detail::Report(out, e.what());
+        return e.code();
     } catch (const std::bad_alloc &) {
-        code = kArcErrNoMemory;
+        detail::Report(out, ArcCodeMessage(kArcErrNoMemory));
+        return kArcErrNoMemory;
     } catch (const std::exception &e) {
-        keep(e.what());
+        detail::Report(out, e.what());
+        return kArcErrInternal;
     } catch (...) {
+        detail::Report(out, ArcCodeMessage(kArcErrInternal));
+        return kArcErrInternal;
     }
-    if (out) {
-        try {
-            out->Line(!what.empty() ? what : std::string(ArcCodeMessage(code)));
-        } catch (...) {
-        }
-    }
-    return code;
 }
 
 // Runs body() and returns its result, or failed when it throws.

@@ -31,6 +31,7 @@ UniqueFd::~UniqueFd() {
 namespace {
 
 std::atomic<bool> g_failCommits{false};
+std::atomic<bool> g_namedTemporaries{false};
 
 std::string ErrnoText(int e) {
     return std::strerror(e);
@@ -94,7 +95,7 @@ AtomicFile AtomicFile::CreateAt(int dirFd, const std::string &leaf, int errorCod
     f.dirFd_ = dirFd;
     f.leaf_ = leaf;
     f.errorCode_ = errorCode;
-    if (ProcFdUsable())
+    if (ProcFdUsable() && !g_namedTemporaries)
         f.fd_ = UniqueFd(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     if (!f.fd_) {
         for (int attempt = 0; attempt < 20 && !f.fd_; ++attempt) {
@@ -133,6 +134,10 @@ void AtomicFile::Discard() noexcept {
 
 void AtomicFile::FailCommitsForTesting(bool fail) {
     g_failCommits = fail;
+}
+
+void AtomicFile::NamedTemporariesForTesting(bool named) {
+    g_namedTemporaries = named;
 }
 
 bool AtomicFile::Commit(bool replace, bool sync) {

@@ -44,8 +44,10 @@ public:
     // Gives the file its name. With replace an existing file is replaced in one step; without,
     // false is returned (and the file discarded) when the name exists. Throws ArcError otherwise.
     bool Commit(bool replace, bool sync = false);
-    // Test seam: the next commits in this process fail as a full disk would.
+    // Test seams: the next commits in this process fail as a full disk would; new files are made
+    // as named temporaries, as on a file system without O_TMPFILE.
     static void FailCommitsForTesting(bool fail);
+    static void NamedTemporariesForTesting(bool named);
 
 private:
     AtomicFile() = default;

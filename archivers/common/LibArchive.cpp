@@ -885,7 +885,8 @@ void WriteArchiveFile(const std::string &path, const std::function<void(archive 
                       const std::function<void(archive *)> &body) {
     AtomicFile file = AtomicFile::Create(path, kArcErrWriteArchive);
     struct stat old {};
-    if (::stat(path.c_str(), &old) == 0)
+    const bool replacing = ::stat(path.c_str(), &old) == 0;
+    if (replacing)
         ::fchmod(file.fd(), old.st_mode & 07777);
     WriteArchive w(archive_write_new());
     if (!w)
@@ -894,7 +895,9 @@ void WriteArchiveFile(const std::string &path, const std::function<void(archive 
     Check(w.get(), archive_write_open_fd(w.get(), file.fd()), kArcErrWriteArchive, path);
     body(w.get());
     Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path);
-    file.Commit(true, true);
+    // Only an old archive is at stake in a crash: its replacement reaches the disk before the
+    // rename. A new archive skips the cost.
+    file.Commit(true, replacing);
 }
 
 } // namespace arclib

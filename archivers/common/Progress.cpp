@@ -45,7 +45,7 @@ HWND OwnerWindows::Current() {
 }
 
 Progress::Progress(HWND callWindow)
-    : window_(callWindow ? callWindow : OwnerWindows::Current()),
+    : window_(OwnerWindows::Current() ? OwnerWindows::Current() : callWindow),
       message_(ArcRegisterWindowMessage(ARC_WM_ARCEXTRACT_NAME)) {}
 
 void FillExtractingInfo(const ProgressEntry &e, EXTRACTINGINFOEX &info) {

@@ -34,8 +34,8 @@ struct ProgressEntry {
 
 class Progress {
 public:
-    // Reports go to the window given to the call, else to the registered owner; with neither
-    // the reports cost nothing.
+    // Reports go to the registered owner window (the one that asked for them), else to the
+    // window given to the call; with neither the reports cost nothing.
     explicit Progress(HWND callWindow);
     bool Active() const { return window_ != nullptr; }
     // Sends one report; throws ArcError(kArcErrUserCancel) when the window answers 1.

@@ -358,11 +358,6 @@ Probe ProbeArchive(const std::string &path) {
     return p;
 }
 
-class TarHandle : public ArchiveHandle {
-public:
-    using ArchiveHandle::ArchiveHandle;
-};
-
 HARC OpenTar(const char *archivePath) {
     ScopedUtf8Locale utf8;
     std::string path = archivePath ? archivePath : "";
@@ -390,7 +385,7 @@ HARC OpenTar(const char *archivePath) {
         if (::stat(path.c_str(), &st) == 0)
             EstimateCompressedSizes(entries, static_cast<uint64_t>(st.st_size));
     }
-    return RegisterHandle(std::make_unique<TarHandle>(path, std::move(entries)));
+    return RegisterHandle(std::make_unique<ArchiveHandle>(path, std::move(entries)));
 }
 
 } // namespace
@@ -403,7 +398,7 @@ TAR_EXPORT int Tar(HWND hwnd, const char *cmdLine, char *output, DWORD size) {
 }
 
 TAR_EXPORT int TarExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer, DWORD size,
-                             void *time, WORD *attr, DWORD *written) {
+                             void *, WORD *attr, DWORD *written) {
     if (written)
         *written = 0;
     return GuardCode(nullptr, [&] {
@@ -418,8 +413,6 @@ TAR_EXPORT int TarExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buff
                                 progress);
         if (attr)
             *attr = 0x20; // archive bit: the entry is a file
-        if (time)
-            std::memset(time, 0, sizeof(ARC_FILETIME));
         return r;
     });
 }

@@ -6,7 +6,7 @@ ZIP_DEFINE_SHARED_EXPORTS()
 
 ZIP_EXPORT int UnZip(HWND hwnd, const char *cmdLine, char *output, DWORD size) {
     arclib::OutputBuffer out(output, size);
-    return zipar::GuardRun(&out, [&] {
+    return arclib::GuardCode(&out, [&] {
         arclib::Progress progress(hwnd);
         return zipar::RunUnzip(cmdLine ? cmdLine : "", progress, out);
     });

@@ -27,7 +27,7 @@ HWND ProgressWindow(HWND hwnd) {
 
 ZIP_EXPORT int Zip(HWND hwnd, const char *cmdLine, char *output, DWORD size) {
     arclib::OutputBuffer out(output, size);
-    return zipar::GuardRun(&out, [&] {
+    return arclib::GuardCode(&out, [&] {
         arclib::Progress progress(ProgressWindow(hwnd));
         return zipar::RunZip(cmdLine ? cmdLine : "", progress, out);
     });

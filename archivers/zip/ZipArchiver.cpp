@@ -14,6 +14,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
@@ -177,7 +178,10 @@ public:
             } catch (const ArcError &err) {
                 if (err.code() == kArcErrUserCancel)
                     throw;
-                out_.Line(err.what());
+                // A folder on the way that is a link names the folder; say which entry it cost.
+                out_.Line(err.code() == kArcErrUnsafePath
+                              ? "refused: " + info.name + " (" + err.detail() + ")"
+                              : std::string(err.what()));
                 Worst(worst, err.code());
             }
         }
@@ -331,17 +335,21 @@ std::string Join(const std::string &prefix, const std::string &name) {
     return prefix.back() == '/' ? prefix + name : prefix + "/" + name;
 }
 
-std::vector<std::string> ListFolder(const std::string &path) {
+// The names in a folder, sorted. A folder that must be read (one being packed) and cannot be is an
+// error, so that no file is silently left out.
+std::vector<std::string> ListFolder(const std::string &path, bool required = false) {
     std::vector<std::string> names;
-    DIR *d = ::opendir(path.empty() ? "." : path.c_str());
+    std::unique_ptr<DIR, int (*)(DIR *)> d(::opendir(path.empty() ? "." : path.c_str()),
+                                           ::closedir);
+    if (!d && required)
+        throw ArcError(kArcErrReadSource, path + ": " + std::strerror(errno));
     if (!d)
         return names;
-    while (const dirent *ent = ::readdir(d)) {
+    while (const dirent *ent = ::readdir(d.get())) {
         const std::string n = ent->d_name;
         if (n != "." && n != "..")
             names.push_back(n);
     }
-    ::closedir(d);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -417,7 +425,7 @@ private:
             if (!stored.empty() && !sw_.noFolderEntries && !sw_.junkPaths)
                 Push({DiskPath(rel), stored + "/", true, st.st_mtime});
             if (sw_.recurse)
-                for (const auto &name : ListFolder(DiskPath(rel))) {
+                for (const auto &name : ListFolder(DiskPath(rel), true)) {
                     if (name[0] == '.' && !sw_.hidden)
                         continue;
                     struct stat child {};
@@ -669,9 +677,23 @@ private:
                 archive_entry_set_symlink_utf8(e, info.linkTarget.c_str());
             const ZipDirEntry *d = index.Find(info.name);
             Compression(w, d ? d->method == 0 : sw_.level == 0);
-            CopyEntry(r.get(), e, w, progress_);
+            CopyOldEntry(r.get(), e, w, info);
             newest_ = std::max<int64_t>(newest_, info.mtime);
         }
+    }
+
+    // Copies the current entry of r into w. Any failure to read its data, a bad CRC included,
+    // ends the run: a rewritten archive never carries damaged data on as if it were sound.
+    void CopyOldEntry(archive *r, archive_entry *e, archive *w, const EntryInfo &info) {
+        ProgressEntry p = ProgressOf(info, info.name);
+        progress_.Send(ARCEXTRACT_COPY, p);
+        Check(w, archive_write_header(w, e), kArcErrWriteArchive, info.name);
+        std::vector<char> buf(kBlockSize);
+        while (const size_t n = ReadData(r, e, buf.data(), buf.size(), info.name)) {
+            if (archive_write_data(w, buf.data(), n) < 0)
+                Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, info.name);
+        }
+        Check(w, archive_write_finish_entry(w), kArcErrWriteArchive, info.name);
     }
 
     const ZipCommand &cmd_;
@@ -735,7 +757,12 @@ int RunExtractMem(const std::string &commandLine, unsigned char *buffer, DWORD s
                   uint32_t *unixTime, WORD *attributes, Progress &progress) {
     if (written)
         *written = 0;
-    const UnzipCommand cmd = ParseUnzipCommand(commandLine);
+    UnzipCommand cmd = ParseUnzipCommand(commandLine);
+    // No directory here: a name ending in '/' after the archive is the entry's.
+    if (!cmd.line.directory.empty()) {
+        cmd.line.files.insert(cmd.line.files.begin(), cmd.line.directory);
+        cmd.line.directory.clear();
+    }
     if (cmd.line.files.empty())
         throw ArcError(kArcErrCommandLine, "no entry name");
     if (!buffer)

@@ -93,6 +93,11 @@ ZipCommand ParseZipCommand(std::string_view text) {
     }
     if (cmd.line.archive.empty())
         throw ArcError(arclib::kArcErrCommandLine, "no archive name");
+    // Deleting takes no directory: a name ending in '/' after the archive is a folder entry.
+    if (s.remove && !cmd.line.directory.empty()) {
+        cmd.line.files.insert(cmd.line.files.begin(), cmd.line.directory);
+        cmd.line.directory.clear();
+    }
     return cmd;
 }
 

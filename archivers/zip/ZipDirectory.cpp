@@ -191,14 +191,22 @@ ZipEnd LocateEnd(File &f, const std::string &path) {
     z.cdSize = Le32(end + 12);
     z.cdOffset = Le32(end + 16);
     uint64_t recordStart = z.endPos; // where the directory ends on disk
-    if ((z.count == 0xFFFF || z.cdSize == 0xFFFFFFFF || z.cdOffset == 0xFFFFFFFF) &&
-        z.endPos >= 20) {
+    // A Zip64 end record may be there even when no field overflowed (Info-ZIP writes one for
+    // data of unknown size); it sits between the directory and the end record.
+    if (z.endPos >= 20 + 56) {
         const auto loc = f.Read(z.endPos - 20, 20);
         if (Le32(loc.data()) == kLocator64Sig) {
-            const uint64_t end64Pos = Le64(&loc[8]);
-            const auto end64 = f.Read(end64Pos, 56);
-            if (Le32(end64.data()) != kEnd64Sig)
+            uint64_t end64Pos = Le64(&loc[8]);
+            auto isEnd64 = [&](uint64_t pos) {
+                return pos + 56 <= z.endPos - 20 && Le32(f.Read(pos, 4).data()) == kEnd64Sig;
+            };
+            // Behind a self-extractor stub the stored position is off; the record then ends
+            // right at the locator.
+            if (!isEnd64(end64Pos))
+                end64Pos = z.endPos - 20 - 56;
+            if (!isEnd64(end64Pos))
                 throw ArcError(arclib::kArcErrDamaged, "bad Zip64 end record");
+            const auto end64 = f.Read(end64Pos, 56);
             z.count = Le64(&end64[32]);
             z.cdSize = Le64(&end64[40]);
             z.cdOffset = Le64(&end64[48]);

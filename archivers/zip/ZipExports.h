@@ -8,41 +8,6 @@
 #include "archivers/common/Progress.h"
 #include "archivers/zip/ZipArchiver.h"
 
-#include <new>
-#include <utility>
-
-namespace zipar {
-
-// As arclib::GuardCode, but the message is written while the exception still lives: GuardCode
-// keeps what() past the end of its handler, when the exception has been destroyed.
-template <class F> int GuardRun(arclib::OutputBuffer *out, F &&body) noexcept {
-    auto say = [out](const char *text) {
-        if (out) {
-            try {
-                out->Line(text);
-            } catch (...) {
-            }
-        }
-    };
-    try {
-        return std::forward<F>(body)();
-    } catch (const arclib::ArcError &e) {
-        say(e.what());
-        return e.code();
-    } catch (const std::bad_alloc &) {
-        say(arclib::ArcCodeMessage(arclib::kArcErrNoMemory));
-        return arclib::kArcErrNoMemory;
-    } catch (const std::exception &e) {
-        say(e.what());
-        return arclib::kArcErrInternal;
-    } catch (...) {
-        say(arclib::ArcCodeMessage(arclib::kArcErrInternal));
-        return arclib::kArcErrInternal;
-    }
-}
-
-} // namespace zipar
-
 #define ZIP_EXPORT extern "C" __attribute__((visibility("default")))
 
 #define ZIP_DEFINE_SHARED_EXPORTS()                                                                \
@@ -86,7 +51,7 @@ template <class F> int GuardRun(arclib::OutputBuffer *out, F &&body) noexcept {
                                    DWORD size, void *time, WORD *attr, DWORD *written) {           \
         if (written)                                                                               \
             *written = 0;                                                                          \
-        return zipar::GuardRun(nullptr, [&] {                                                      \
+        return arclib::GuardCode(nullptr, [&] {                                                    \
             arclib::Progress progress(hwnd);                                                       \
             return zipar::RunExtractMem(cmdLine ? cmdLine : "", buffer, size, written,             \
                                         static_cast<uint32_t *>(time), attr, progress);            \

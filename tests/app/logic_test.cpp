@@ -363,22 +363,31 @@ TEST(DoJob, CompressErrorsPassThroughAndKeepTheSource) {
     EXPECT_EQ(ReadFile(dir / "a.txt"), "a");
 }
 
-TEST(DoJob, CompressWithoutTheArchiveComponentSaysSoAndDeletesNothing) {
-    TestDir dir;
-    WriteFile(dir / "a.txt", "a");
-    WriteFile(dir / "a.lzh", "old");
-    std::vector<std::string> log;
-    FakeView view(log);
-    view.values = {jkCompress, dir / "a.txt", dir / "a.lzh", true, false};
-    TQuorvelLogic logic(view, dir / "QUORVEL");
-    try {
-        logic.DoJob();
-        FAIL() << "no error";
-    } catch (const archives::EArchiver &e) {
-        EXPECT_NE(std::string(e.what()).find("not available in this build"), std::string::npos);
+// The real compress job: a destination that names no format raises the component's error, and
+// neither the source nor an old destination is touched.
+TEST(DoJob, CompressErrorsOfTheComponentKeepSourceAndDestination) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"a.gca", "書庫の形式を特定できませんでした。"},
+        {"a.dat", "書庫の形式を判別できません。"},
+    };
+    for (const auto &[dest, message] : cases) {
+        TestDir dir;
+        WriteFile(dir / "a.txt", "a");
+        WriteFile(dir / dest, "old");
+        std::vector<std::string> log;
+        FakeView view(log);
+        view.values = {jkCompress, dir / "a.txt", dir / dest, true, false};
+        TQuorvelLogic logic(view, dir / "QUORVEL");
+        try {
+            logic.DoJob();
+            ADD_FAILURE() << "no error for " << dest;
+        } catch (const archives::EArchiver &e) {
+            EXPECT_STREQ(e.what(), message);
+        }
+        EXPECT_EQ(ReadFile(dir / "a.txt"), "a");
+        EXPECT_EQ(ReadFile(dir / dest), "old");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
     }
-    EXPECT_EQ(ReadFile(dir / "a.txt"), "a");
-    EXPECT_EQ(ReadFile(dir / "a.lzh"), "old");
 }
 
 TEST(CopyJob, TextLinesGetCrLfEnds) {

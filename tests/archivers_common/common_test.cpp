@@ -269,7 +269,19 @@ TEST(SafeDestination, NeverFollowsALinkOutside) {
     EXPECT_TRUE(fs::is_directory(dir.path / "dest" / "new" / "deeper"));
 }
 
-TEST(AtomicFile, CommitReplacesAndDiscardLeavesNothing) {
+// Both ways of making the temporary: unnamed (O_TMPFILE) and named.
+class AtomicFileTest : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { AtomicFile::NamedTemporariesForTesting(GetParam()); }
+    void TearDown() override {
+        AtomicFile::NamedTemporariesForTesting(false);
+        AtomicFile::FailCommitsForTesting(false);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Temporaries, AtomicFileTest, ::testing::Values(false, true));
+
+TEST_P(AtomicFileTest, CommitReplacesAndDiscardLeavesNothing) {
     TempDir dir;
     fs::path target = dir.path / "a.tar";
     WriteFile(target, "old");
@@ -289,7 +301,7 @@ TEST(AtomicFile, CommitReplacesAndDiscardLeavesNothing) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
 }
 
-TEST(AtomicFile, NoReplaceKeepsTheExistingFile) {
+TEST_P(AtomicFileTest, NoReplaceKeepsTheExistingFile) {
     TempDir dir;
     fs::path target = dir.path / "keep.txt";
     WriteFile(target, "mine");
@@ -300,7 +312,7 @@ TEST(AtomicFile, NoReplaceKeepsTheExistingFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
 }
 
-TEST(AtomicFile, FailedCommitLeavesOldFileAndNoTemporary) {
+TEST_P(AtomicFileTest, FailedCommitLeavesOldFileAndNoTemporary) {
     TempDir dir;
     fs::path target = dir.path / "a.7z";
     WriteFile(target, "old archive");
@@ -310,7 +322,6 @@ TEST(AtomicFile, FailedCommitLeavesOldFileAndNoTemporary) {
         ASSERT_EQ(::write(f.fd(), "partial", 7), 7);
         f.Commit(true);
     });
-    AtomicFile::FailCommitsForTesting(false);
     EXPECT_EQ(code, kArcErrWriteArchive);
     EXPECT_EQ(ReadFile(target), "old archive");
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
@@ -397,4 +408,21 @@ TEST(Listing, LongNamesCutAtACharacter) {
     INDIVIDUALINFO info;
     FillIndividualInfo(e, info);
     EXPECT_EQ(std::strlen(info.szFileName), 511u);
+}
+
+TEST(Progress, OwnerWindowIsPreferredAndKillRestoresThePrevious) {
+    RecordingWindow first, second, call;
+    ASSERT_TRUE(OwnerWindows::Set(&first));
+    ASSERT_TRUE(OwnerWindows::Set(&second));
+    ProgressEntry e;
+    Progress(&call).Send(ARCEXTRACT_BEGIN, e);
+    EXPECT_EQ(second.states.size(), 1u);
+    EXPECT_TRUE(call.states.empty());
+    EXPECT_TRUE(OwnerWindows::Kill(&second));
+    Progress(&call).Send(ARCEXTRACT_END, e);
+    EXPECT_EQ(first.states, (std::vector<int>{2}));
+    EXPECT_TRUE(OwnerWindows::Kill(&first));
+    Progress(&call).Send(ARCEXTRACT_END, e); // no owner: the call's window
+    EXPECT_EQ(call.states, (std::vector<int>{2}));
+    EXPECT_FALSE(OwnerWindows::Set(nullptr));
 }

@@ -372,7 +372,7 @@ TEST_F(Lha32, ListingAndCheckPassThrough) {
     TIndividualInfoEx info{};
     EXPECT_EQ(lha.FindFirst(arc, &info, "*.txt"), 0);
     EXPECT_STREQ(info.szFileName, "a.txt");
-    EXPECT_EQ(info.OriginalSize, 10);
+    EXPECT_EQ(int64_t{info.OriginalSize}, 10); // a copy: the field is packed
     EXPECT_EQ(fake::CallsTo("UnlhaFindFirst").at(0).text, "*.txt");
     EXPECT_EQ(lha.FindNext(arc, &info), -1);
     EXPECT_EQ(lha.CloseArchive(arc), 0);

@@ -1,5 +1,6 @@
 #include "platform/MessageBox.h"
 #include "platform/Profile.h"
+#include "platform/ReplacingFileWriter.h"
 
 #include <gtest/gtest.h>
 
@@ -185,6 +186,31 @@ TEST(HeadlessMessageBox, OneLineAnsweredWithTheSafeButton) {
               1u);
     EXPECT_EQ(ShowHeadlessMessageBox({"QUORVEL", "Successful!", {"OK"}}, out), 0u);
     EXPECT_EQ(out.str(), "確認: May I do it?\nQUORVEL: Successful!\n");
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ProfileTest, ReplacingWriterChangesNothingUntilCommitted) {
+    Put("old");
+    fs::permissions(ini_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    {
+        ReplacingFileWriter w(ini_);
+        ASSERT_TRUE(w.Ok());
+        ASSERT_TRUE(w.Write("new content"));
+        EXPECT_EQ(Get(), "old");
+    } // dropped without Commit
+    EXPECT_EQ(Get(), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+    ReplacingFileWriter w(ini_);
+    ASSERT_TRUE(w.Write("new"));
+    ASSERT_TRUE(w.Commit());
+    EXPECT_EQ(Get(), "new");
+    EXPECT_EQ(fs::status(ini_).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 } // namespace

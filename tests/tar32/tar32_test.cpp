@@ -420,3 +420,16 @@ TEST_F(Tar32, LoneCompressedFileExtractsUnderItsName) {
         << Output();
     EXPECT_EQ(ReadFile(tmp_.path / "out" / "notes.txt"), "lone file\n");
 }
+
+TEST_F(Tar32, OddFixturesReadWithoutHarm) {
+    // A negative volume-header size once looped for ever; names of raw bytes come back unchanged.
+    fs::path neg = tmp_.path / "neg";
+    EXPECT_EQ(Tar("x -f " + Q(kData / "test_read_format_tar_V_negative_size.tar") + " -o " +
+                  Dir(neg) + " "),
+              0);
+    EXPECT_EQ(CountFiles(neg), 0u);
+    fs::path raw = tmp_.path / "raw";
+    EXPECT_EQ(Tar("x -f " + Q(kData / "test_pax_filename_encoding.tar") + " -o " + Dir(raw) + " "),
+              0);
+    EXPECT_EQ(ReadFile(raw / "abc\314\214mno\374xyz").size(), 5u);
+}

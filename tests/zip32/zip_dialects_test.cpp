@@ -1,4 +1,4 @@
-// The ZIP-specific pieces below the entry points: reading the two dialects, selecting entries with
+// The ZIP pieces below the entry points: reading the two dialects, selecting entries with
 // the file-name filter's wildcard syntax, and decoding entry names.
 #include "archivers/common/ArcErrors.h"
 #include "archivers/zip/ZipDialects.h"
@@ -28,6 +28,10 @@ TEST(ZipDialect, BackEndPackLineReadsArchiveBaseAndFiles) {
 
 TEST(ZipDialect, CommandWordsAndSelfExtractorTarget) {
     EXPECT_TRUE(ParseZipCommand(R"(-d  "/a/x.zip" "b.txt" )").sw.remove);
+    // Deleting has no directory: a folder entry right after the archive is a name.
+    const ZipCommand d = ParseZipCommand(R"(-d  "/a/x.zip" "dir/" "b.txt" )");
+    EXPECT_TRUE(d.line.directory.empty());
+    EXPECT_EQ(d.line.files, (std::vector<std::string>{"dir/", "b.txt"}));
     EXPECT_TRUE(ParseZipCommand(R"(-f  "/a/x.zip" "/b/" "c.txt" )").sw.freshen);
     // -A takes the rest of the line, unquoted, blanks included.
     EXPECT_EQ(ParseZipCommand("-A /out dir/X.EXE").sfxTarget, "/out dir/X.EXE");

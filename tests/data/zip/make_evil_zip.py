@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Writes evil.zip: entry names and a link that try to leave the extraction folder, around one
-harmless file. Run from this folder: python3 make_evil_zip.py"""
+"""Writes evil.zip: entry names and links that try to leave the extraction folder or write through
+a link, around harmless files. Run from this folder: python3 make_evil_zip.py"""
 import zipfile
 
 with zipfile.ZipFile("evil.zip", "w") as z:
@@ -13,4 +13,11 @@ with zipfile.ZipFile("evil.zip", "w") as z:
     link.external_attr = (0o120777 << 16)
     z.writestr(link, "/tmp")
     z.writestr("link/through-link.txt", "through the link\n")
+    # A link that stays inside is made, but nothing is ever written through it.
+    z.writestr("sub/inside.txt", "inside\n")
+    inlink = zipfile.ZipInfo("inlink")
+    inlink.create_system = 3
+    inlink.external_attr = (0o120777 << 16)
+    z.writestr(inlink, "sub")
+    z.writestr("inlink/through-inlink.txt", "through the inside link\n")
     z.writestr("after.txt", "after\n")

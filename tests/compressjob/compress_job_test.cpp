@@ -1,0 +1,324 @@
+// The compress job through the dialog's logic (the real CompressFile and archive component) with
+// the fake UNLHA32, and the built program with the real library.
+#include "FakeControl.h"
+#include "app/CompressJob.h"
+#include "app/QuorvelLogic.h"
+#include "archives/ARCHIVES.h"
+#include "formats/LHA32.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+using namespace quorvel;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const std::string &name) {
+    std::ifstream in(name, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string &name, const std::string &data) {
+    fs::create_directories(fs::path(name).parent_path());
+    std::ofstream(name, std::ios::binary) << data;
+}
+
+class TempDir {
+public:
+    TempDir() {
+        std::random_device random;
+        path_ = fs::temp_directory_path() /
+                ("quorvel_compress_" +
+                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+                 "_" + std::to_string(random()));
+        fs::create_directories(path_);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    std::string operator/(const std::string &name) const { return (path_ / name).string(); }
+    const fs::path &path() const { return path_; }
+    // The names in the folder (not below it).
+    std::vector<std::string> Names(const std::string &sub) const {
+        std::vector<std::string> names;
+        for (const auto &e : fs::directory_iterator(path_ / sub))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    fs::path path_;
+};
+
+// A view that holds the controls' values and answers every box with its first button.
+class View : public IQuorvelView {
+public:
+    TFormValues Values() const override { return values; }
+    void SetValues(const TFormValues &v) override { values = v; }
+    size_t ShowMessageBox(const platform::MessageBoxText &box) override {
+        boxes.push_back(box.Text);
+        return 0;
+    }
+    std::optional<std::string> ChooseFile() override { return std::nullopt; }
+    void RemoveCloseCommand() override {}
+    void HideForm() override {}
+    void Terminate() override {}
+
+    TFormValues values;
+    std::vector<std::string> boxes;
+};
+
+class CompressJob : public ::testing::Test {
+protected:
+    void SetUp() override {
+        formats::TLha32::FreeDLL(); // the binding of an earlier test may point elsewhere
+        fake::Reset();
+    }
+    void TearDown() override { formats::TLha32::FreeDLL(); }
+
+    TempDir dir_;
+};
+
+class CompressJobWithFake : public CompressJob {
+protected:
+    fake::ScopedSearchPath path_{"full"};
+
+    // Runs the job from the tool bar (confirmation answered Yes) and returns the box shown after.
+    std::string RunFromToolBar(const std::string &source, const std::string &dest,
+                               bool sourceDelete, bool overWrite = true) {
+        View view;
+        view.values = {jkCompress, source, dest, sourceDelete, overWrite};
+        TQuorvelLogic logic(view, dir_ / "QUORVEL");
+        logic.ExecuteON();
+        return view.boxes.size() == 2 ? view.boxes[1] : "(no result box)";
+    }
+};
+
+TEST_F(CompressJobWithFake, SendsTheLhaCommandLineAndSucceeds) {
+    const std::string source = dir_ / "x/a.txt";
+    const std::string dest = dir_ / "y/a.lzh";
+    WriteFile(source, "text");
+    fs::create_directories(dir_.path() / "y");
+    fake::SetResult("Unlha", 0);
+    EXPECT_EQ(RunFromToolBar(source, dest, false), SuccessText);
+    auto calls = fake::CallsTo("Unlha");
+    ASSERT_EQ(calls.size(), 1u);
+    // p comes from the file list builder; two blanks for the empty user options, a trailing one
+    // for the empty user file list.
+    EXPECT_EQ(calls[0].text, "u -+ -p1 -x1 -jso1  \"" + dest + "\" \"" + source + "\" ");
+    EXPECT_EQ(calls[0].size, 8192u);
+    EXPECT_EQ(calls[0].wnd, nullptr);
+    EXPECT_TRUE(fake::CallsTo("UnlhaSetOwnerWindowEx").empty()); // no handler, no window
+    EXPECT_TRUE(fs::exists(source));
+}
+
+// The source the builder does not collect (a hidden file) is not lost to "Source Delete".
+TEST_F(CompressJobWithFake, NothingCollectedKeepsTheSource) {
+    const std::string source = dir_ / ".hidden";
+    WriteFile(source, "text");
+    EXPECT_EQ(RunFromToolBar(source, dir_ / "a.lzh", true), FailureText);
+    EXPECT_TRUE(fake::CallsTo("Unlha").empty());
+    EXPECT_EQ(ReadFile(source), "text");
+}
+
+struct ResultCase {
+    int result;
+    bool sourceDelete;
+    const char *box;
+};
+
+// Only 0 is success; any other result keeps the source and the old destination.
+TEST_F(CompressJobWithFake, ResultDecidesSuccessAndTheSource) {
+    const ResultCase cases[] = {
+        {0, false, SuccessText},     {0, true, SuccessText},     {-1, true, FailureText},
+        {0x8006, true, FailureText}, {32800, true, FailureText}, {1, false, FailureText},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.result);
+        fake::Reset();
+        fake::SetResult("Unlha", c.result);
+        const std::string source = dir_ / "a.txt";
+        const std::string dest = dir_ / "a.lzh";
+        WriteFile(source, "text");
+        WriteFile(dest, "old archive");
+        EXPECT_EQ(RunFromToolBar(source, dest, c.sourceDelete), c.box);
+        EXPECT_EQ(fake::CallsTo("Unlha").size(), 1u);
+        EXPECT_EQ(fs::exists(source), c.result != 0 || !c.sourceDelete);
+        if (c.result == 0) {
+            // The old file made way for the archive (which the fake does not write).
+            EXPECT_FALSE(fs::exists(dest));
+        } else {
+            EXPECT_EQ(ReadFile(dest), "old archive");
+        }
+        EXPECT_LE(dir_.Names("").size(), 2u); // nothing left behind beside them
+        fs::remove(dest);
+    }
+}
+
+// A source the job cannot delete after a good archive makes the job a failure.
+TEST_F(CompressJobWithFake, SourceThatCannotBeDeletedFailsTheJob) {
+    EXPECT_EQ(RunFromToolBar("/proc/version", dir_ / "a.lzh", true), FailureText);
+    EXPECT_EQ(fake::CallsTo("Unlha").size(), 1u);
+    EXPECT_EQ(RunFromToolBar("/proc/version", dir_ / "a.lzh", false), SuccessText);
+}
+
+TEST_F(CompressJobWithFake, ComponentErrorsRaiseAndKeepEverything) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"a.txt.out", "書庫の形式を判別できません。"},
+        {"b.txt", "書庫の形式を判別できません。"},
+        {"a.gca", "書庫の形式を特定できませんでした。"},
+    };
+    for (const auto &[dest, message] : cases) {
+        SCOPED_TRACE(dest);
+        fake::Reset();
+        fake::SetResult("UnlhaCheckArchive", 0);
+        const std::string source = dir_ / "a.txt";
+        WriteFile(source, "text");
+        WriteFile(dir_ / dest, "old");
+        View view;
+        view.values = {jkCompress, source, dir_ / dest, true, true};
+        TQuorvelLogic logic(view, dir_ / "QUORVEL");
+        try {
+            logic.DoJob();
+            ADD_FAILURE() << "nothing raised";
+        } catch (const archives::EArchiver &e) {
+            EXPECT_STREQ(e.what(), message);
+        }
+        EXPECT_EQ(logic.LastJobResult(), false);
+        EXPECT_EQ(ReadFile(source), "text");
+        EXPECT_EQ(ReadFile(dir_ / dest), "old");
+        EXPECT_TRUE(fake::CallsTo("Unlha").empty());
+        fs::remove(dir_ / dest);
+    }
+}
+
+TEST_F(CompressJobWithFake, MissingLibraryRaisesAndKeepsEverything) {
+    fake::ScopedSearchPath empty("empty");
+    const std::string source = dir_ / "a.txt";
+    WriteFile(source, "text");
+    WriteFile(dir_ / "a.lzh", "old");
+    EXPECT_THROW(CompressFile(source, dir_ / "a.lzh"), archives::ENoArchiverDLL);
+    EXPECT_EQ(ReadFile(dir_ / "a.lzh"), "old");
+    EXPECT_EQ(ReadFile(source), "text");
+}
+
+// Runs a copy of the built program (its libraries reached through a lib link beside its folder)
+// with no display, and returns its exit status and standard error.
+std::pair<int, std::string> RunProgram(const TempDir &dir, const std::string &settings) {
+    const fs::path built(QUORVEL_EXE);
+    fs::create_directories(dir.path() / "bin");
+    if (!fs::exists(dir.path() / "lib"))
+        fs::create_directory_symlink(built.parent_path().parent_path() / "lib", dir.path() / "lib");
+    fs::copy_file(built, dir / "bin/QUORVEL", fs::copy_options::overwrite_existing);
+    WriteFile(dir / "bin/QUORVEL.ini", settings);
+    const std::string cmd = "cd '" + dir.path().string() +
+                            "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u " +
+                            platform::kLibrarySearchEnv + " bin/QUORVEL exec exit 2>err.txt; " +
+                            "echo $? >status.txt";
+    if (std::system(cmd.c_str()) != 0)
+        return {-1, ""};
+    return {std::stoi(ReadFile(dir / "status.txt")), ReadFile(dir / "err.txt")};
+}
+
+// Runs a shell command in the folder; its exit status and standard output.
+std::pair<int, std::string> Shell(const TempDir &dir, const std::string &command) {
+    const std::string cmd =
+        "cd '" + dir.path().string() + "' && (" + command + ") >out.txt 2>&1; echo $? >rc.txt";
+    if (std::system(cmd.c_str()) != 0)
+        return {-1, ""};
+    return {std::stoi(ReadFile(dir / "rc.txt")), ReadFile(dir / "out.txt")};
+}
+
+class CompressJobWithLibrary : public CompressJob {
+protected:
+    void SetUp() override {
+#ifndef QUORVEL_HAVE_UNLHA32
+        GTEST_SKIP() << "libunlha32.so is not part of this build";
+#endif
+        CompressJob::SetUp();
+    }
+};
+
+TEST_F(CompressJobWithLibrary, ProgramMakesARealLzhThatOtherToolsRead) {
+    std::string text;
+    for (int i = 0; i < 2000; ++i)
+        text += "line " + std::to_string(i % 37) + " of the sample\n";
+    WriteFile(dir_ / "src/a.txt", text);
+    WriteFile(dir_ / "out/a.lzh", "an old file in the way");
+    const std::string settings = "[System]\nJobKind=1\nSourceFile=" + (dir_ / "src/a.txt") +
+                                 "\nDistFile=" + (dir_ / "out/a.lzh") +
+                                 "\nSourDelete=1\nOverWrite=0\n";
+    auto [status, err] = RunProgram(dir_, settings);
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_EQ(err, "");
+    EXPECT_FALSE(fs::exists(dir_ / "src/a.txt")); // "Source Delete" after a good archive
+    EXPECT_EQ(dir_.Names("out"), std::vector<std::string>{"a.lzh"});
+    EXPECT_LT(fs::file_size(dir_ / "out/a.lzh"), text.size() / 4); // -lh5- compressed
+
+    // The entry is the source with its folders, without the leading separator.
+    const std::string entry = (dir_ / "src/a.txt").substr(1);
+    auto [lhasa, tested] = Shell(dir_, "lhasa -t out/a.lzh");
+    EXPECT_EQ(lhasa, 0) << tested;
+    EXPECT_NE(tested.find("a.txt"), std::string::npos) << tested;
+    auto [list, listed] = Shell(dir_, "bsdtar -tf out/a.lzh");
+    EXPECT_EQ(list, 0) << listed;
+    EXPECT_EQ(listed, entry + "\n");
+    auto [extract, content] = Shell(dir_, "bsdtar -xOf out/a.lzh");
+    EXPECT_EQ(extract, 0);
+    EXPECT_EQ(content, text);
+}
+
+TEST_F(CompressJobWithLibrary, ProgramFailureKeepsTheSourceAndSaysWhy) {
+    WriteFile(dir_ / "src/a.txt", "a");
+    const std::string settings = "[System]\nJobKind=1\nSourceFile=" + (dir_ / "src/a.txt") +
+                                 "\nDistFile=" + (dir_ / "out/a.gca") + "\nSourDelete=1\n";
+    auto [status, err] = RunProgram(dir_, settings);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err, "QUORVEL: 書庫の形式を特定できませんでした。\n");
+    EXPECT_TRUE(fs::exists(dir_ / "src/a.txt"));
+}
+
+// An LHA archive under a name that says nothing is found by its content; a text file is not.
+TEST_F(CompressJobWithLibrary, LzhRenamedToDatIsDetectedByContent) {
+    for (const char *fixture : {"header2.lzh", "lh5_level0.lzh"}) {
+        SCOPED_TRACE(fixture);
+        const std::string renamed = dir_ / "archive.dat";
+        fs::copy_file(std::string(QUORVEL_TEST_DATA) + "/" + fixture, renamed,
+                      fs::copy_options::overwrite_existing);
+        EXPECT_EQ(archives::GetArchiverType(renamed, true), archives::atNone); // says nothing
+        EXPECT_EQ(archives::GetArchiverType(renamed, false), archives::atLha);
+        const std::string exe = dir_ / "setup.exe"; // ".exe" is decided by the content
+        fs::copy_file(renamed, exe, fs::copy_options::overwrite_existing);
+        EXPECT_EQ(archives::GetArchiverType(exe, true), archives::atLha);
+        archives::TArchiveFile arc;
+        arc.SetFileName(renamed);
+        EXPECT_EQ(arc.ArchiverType(), archives::atAutoDetect);
+        std::vector<TIndividualInfoEx> entries;
+        EXPECT_EQ(arc.ListEntries(nullptr, "*", entries), 0);
+        EXPECT_EQ(arc.ArchiverType(), archives::atLha);
+        EXPECT_GE(entries.size(), 2u);
+    }
+    WriteFile(dir_ / "notes.dat", "plain text, no archive");
+    EXPECT_EQ(archives::GetArchiverType(dir_ / "notes.dat", false), archives::atNone);
+    archives::TArchiveFile arc;
+    arc.SetFileName(dir_ / "notes.dat");
+    std::vector<TIndividualInfoEx> entries;
+    try {
+        arc.ListEntries(nullptr, "*", entries);
+        ADD_FAILURE() << "nothing raised";
+    } catch (const archives::EArchiver &e) {
+        EXPECT_STREQ(e.what(), "書庫の形式を判別できません。");
+    }
+}
+
+} // namespace
