@@ -37,9 +37,11 @@ struct State {
     std::map<std::pair<std::string, std::string>, int> attached, detached;
 };
 
+// Never destroyed: fake libraries the process still holds at exit report their unloading from
+// their own destructors, which may run after this file's statics would have been torn down.
 State &S() {
-    static State state;
-    return state;
+    static State *state = new State;
+    return *state;
 }
 
 std::optional<int64_t> ScriptedResult(State &s, const detail::Origin &o, const char *entry) {
