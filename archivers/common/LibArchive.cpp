@@ -767,8 +767,10 @@ void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress) {
         la_ssize_t n = archive_read_data(r, buf.data(), buf.size());
         if (n == 0)
             break;
+        // Any negative answer, a warning included (a bad CRC), is damaged data: copying it on
+        // into the rewritten archive would hide the damage and report success.
         if (n < 0)
-            Check(r, static_cast<int>(n), kArcErrDamaged, info.name);
+            Check(r, ARCHIVE_FATAL, kArcErrDamaged, info.name);
         if (archive_write_data(w, buf.data(), static_cast<size_t>(n)) < 0)
             Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, info.name);
     }
