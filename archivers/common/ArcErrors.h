@@ -46,4 +46,28 @@ private:
     std::string detail_;
 };
 
+// Keeps in worst the more serious of worst and code, so a run that goes on after a problem
+// reports the worst one: a refused unsafe entry outranks a skipped one, any error outranks both.
+inline void Worst(int &worst, int code) {
+    auto rank = [](int c) {
+        switch (c) {
+        case kArcOk:
+            return 0;
+        case kArcErrSkipped:
+            return 1;
+        case kArcErrNoFiles:
+            return 2;
+        case kArcErrPassword:
+        case kArcErrUnsupported:
+            return 3;
+        case kArcErrUnsafePath:
+            return 4;
+        default:
+            return 5;
+        }
+    };
+    if (rank(code) > rank(worst))
+        worst = code;
+}
+
 } // namespace arclib

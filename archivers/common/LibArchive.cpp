@@ -276,30 +276,6 @@ ProgressEntry ProgressFor(const EntryInfo &info, const std::string &source,
     return p;
 }
 
-// How serious a result is, to keep the worst of several.
-int Rank(int code) {
-    switch (code) {
-    case kArcOk:
-        return 0;
-    case kArcErrSkipped:
-        return 1;
-    case kArcErrNoFiles:
-        return 2;
-    case kArcErrPassword:
-    case kArcErrUnsupported:
-        return 3;
-    case kArcErrUnsafePath:
-        return 4;
-    default:
-        return 5;
-    }
-}
-
-void Worst(int &worst, int code) {
-    if (Rank(code) > Rank(worst))
-        worst = code;
-}
-
 bool Exists(int dirFd, const std::string &leaf) {
     struct stat st {};
     return ::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;

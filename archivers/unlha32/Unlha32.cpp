@@ -339,28 +339,6 @@ Selection MakeSelection(const Options &o) {
 
 // --- extraction ---------------------------------------------------------------------------------
 
-int Rank(int code) {
-    switch (code) {
-    case kArcOk:
-        return 0;
-    case kArcErrSkipped:
-        return 1;
-    case kArcErrNoFiles:
-        return 2;
-    case kArcErrPassword:
-    case kArcErrUnsupported:
-        return 3;
-    case kArcErrUnsafePath:
-        return 4;
-    default:
-        return 5;
-    }
-}
-void Worst(int &worst, int code) {
-    if (Rank(code) > Rank(worst))
-        worst = code;
-}
-
 ProgressEntry ProgressFor(const lha::Entry &e, const std::string &src, const std::string &dst) {
     ProgressEntry p;
     p.source = src;

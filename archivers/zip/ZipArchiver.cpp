@@ -32,29 +32,6 @@ void ZipSetup(archive *a) {
     archive_read_support_format_zip_seekable(a);
 }
 
-int Rank(int code) {
-    switch (code) {
-    case kArcOk:
-        return 0;
-    case kArcErrSkipped:
-        return 1;
-    case kArcErrNoFiles:
-        return 2;
-    case kArcErrPassword:
-    case kArcErrUnsupported:
-        return 3;
-    case kArcErrUnsafePath:
-        return 4;
-    default:
-        return 5;
-    }
-}
-
-void Worst(int &worst, int code) {
-    if (Rank(code) > Rank(worst))
-        worst = code;
-}
-
 bool Contains(const std::string &s, const char *part) {
     return s.find(part) != std::string::npos;
 }
