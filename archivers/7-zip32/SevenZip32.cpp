@@ -126,6 +126,7 @@ int Pack(const CommandLine &cl, const SevenZipSwitches &s, Progress &progress, O
         co.skipIno = self.st_ino;
     }
     std::vector<SourceFile> sources = CollectSources(cl.files, co, out);
+    RequireUtf8Names(sources);
     if (sources.empty() && !haveOld)
         throw ArcError(kArcErrNoFiles, "nothing to pack");
     std::unordered_set<std::string> replaced;

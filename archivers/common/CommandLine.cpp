@@ -1,9 +1,13 @@
 #include "archivers/common/CommandLine.h"
 
 #include "archivers/common/ArcErrors.h"
+#include "archivers/common/FileSystem.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace arclib {
 
@@ -59,13 +63,34 @@ bool Contains(const std::vector<std::string> &v, std::string_view s) {
 } // namespace
 
 std::vector<std::string> ReadResponseFile(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw ArcError(kArcErrCommandLine, "cannot read the response file " + path);
+    // Opened without blocking and checked before reading: a FIFO or a device named as a response
+    // file would hang the caller or feed it without end.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0)
+        throw ArcError(kArcErrCommandLine,
+                       "cannot read the response file " + path + ": " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        throw ArcError(kArcErrCommandLine, "the response file " + path + " is not a regular file");
+    if (st.st_size > kMaxResponseFileSize)
+        throw ArcError(kArcErrCommandLine, "the response file " + path + " is larger than " +
+                                               std::to_string(kMaxResponseFileSize >> 20) + " MiB");
+    // Read up to one byte past the limit, so a file that grew after fstat is caught too.
+    std::string text;
+    if (!ReadUpTo(fd.get(), text, static_cast<size_t>(kMaxResponseFileSize) + 1))
+        throw ArcError(kArcErrCommandLine,
+                       "cannot read the response file " + path + ": " + std::strerror(errno));
+    if (text.size() > static_cast<size_t>(kMaxResponseFileSize))
+        throw ArcError(kArcErrCommandLine, "the response file " + path + " is larger than " +
+                                               std::to_string(kMaxResponseFileSize >> 20) + " MiB");
     std::vector<std::string> names;
-    std::string line;
-    while (std::getline(in, line)) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t eol = text.find('\n', pos);
+        std::string line =
+            text.substr(pos, eol == std::string::npos ? std::string::npos : eol - pos);
+        pos = eol == std::string::npos ? text.size() : eol + 1;
+        while (!line.empty() && line.back() == '\r')
             line.pop_back();
         // A line is one name; quotes around it are dropped, blanks inside are kept.
         std::string name;
@@ -80,8 +105,6 @@ std::vector<std::string> ReadResponseFile(const std::string &path) {
         if (!name.empty())
             names.push_back(std::move(name));
     }
-    if (in.bad())
-        throw ArcError(kArcErrCommandLine, "cannot read the response file " + path);
     return names;
 }
 

@@ -60,7 +60,11 @@ struct CommandLine {
 // ArcError(kArcErrCommandLine).
 CommandLine ParseCommandLine(std::string_view line, const CommandLineRules &rules);
 
-// The names of a response file. Throws ArcError(kArcErrCommandLine) when it cannot be read.
+// Response files larger than this are refused: a name list that long is a mistake, not a job.
+constexpr long long kMaxResponseFileSize = 64LL << 20;
+
+// The names of a response file. Throws ArcError(kArcErrCommandLine) when it cannot be read, is
+// not a regular file (a FIFO, device or folder) or is larger than kMaxResponseFileSize.
 std::vector<std::string> ReadResponseFile(const std::string &path);
 
 } // namespace arclib

@@ -2,6 +2,7 @@
 
 #include "archivers/common/ArcErrors.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -26,6 +27,48 @@ UniqueFd &UniqueFd::operator=(UniqueFd &&o) noexcept {
 UniqueFd::~UniqueFd() {
     if (fd_ >= 0)
         ::close(fd_);
+}
+
+ssize_t ReadFully(int fd, void *buf, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::read(fd, static_cast<char *>(buf) + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool ReadUpTo(int fd, std::string &out, size_t limit) {
+    char buf[64 * 1024];
+    while (limit > 0) {
+        ssize_t n = ReadFully(fd, buf, std::min(limit, sizeof buf));
+        if (n < 0)
+            return false;
+        out.append(buf, static_cast<size_t>(n));
+        limit -= static_cast<size_t>(n);
+        if (static_cast<size_t>(n) < sizeof buf)
+            break;
+    }
+    return true;
+}
+
+bool WriteFully(int fd, const void *buf, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, static_cast<const char *>(buf) + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
 }
 
 namespace {

@@ -26,6 +26,14 @@ private:
     int fd_ = -1;
 };
 
+// Reads until the end of the file or until size bytes are in buf, retrying interrupted and short
+// reads. Returns the count read (less than size only at the end of the file), -1 on an error.
+ssize_t ReadFully(int fd, void *buf, size_t size);
+// Appends what fd holds to out, at most limit bytes. False on a read error.
+bool ReadUpTo(int fd, std::string &out, size_t limit);
+// Writes all of buf, retrying interrupted and short writes. False on an error (errno set).
+bool WriteFully(int fd, const void *buf, size_t size);
+
 // A file written in full before it appears under its name. It is made in the target's folder as
 // an unnamed file (O_TMPFILE) where the file system allows, so that not even a killed process
 // leaves a partial file; elsewhere as a hidden named temporary removed when not committed.

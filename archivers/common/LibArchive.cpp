@@ -1,6 +1,7 @@
 #include "archivers/common/LibArchive.h"
 
 #include "archivers/common/ArcErrors.h"
+#include "archivers/common/GzipStream.h"
 #include "platform/CodePage.h"
 
 #include <algorithm>
@@ -11,19 +12,20 @@
 #include <iconv.h>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace arclib {
 
-ScopedUtf8Locale::ScopedUtf8Locale() {
-    mine_ = ::newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+ScopedLocale::ScopedLocale(const char *name) {
+    mine_ = ::newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
     if (mine_)
         previous_ = ::uselocale(mine_);
 }
 
-ScopedUtf8Locale::~ScopedUtf8Locale() {
+ScopedLocale::~ScopedLocale() {
     if (mine_) {
         ::uselocale(previous_);
         ::freelocale(mine_);
@@ -37,8 +39,44 @@ void Check(archive *a, int r, int code, const std::string &what) {
     throw ArcError(code, what + (msg ? std::string(": ") + msg : std::string()));
 }
 
+[[noreturn]] void ThrowDamagedData(archive *a, const std::string &name) {
+    const char *msg = archive_error_string(a);
+    throw ArcError(kArcErrDamaged, name + (msg ? std::string(": ") + msg : std::string()));
+}
+
+void CheckEntryLength(const EntryInfo &info, uint64_t got, bool atEnd) {
+    if (!info.sizeKnown)
+        return;
+    if (got > info.size)
+        throw ArcError(kArcErrDamaged, info.name + ": more data than the " +
+                                           std::to_string(info.size) +
+                                           " bytes its header declares");
+    if (atEnd && got < info.size)
+        throw ArcError(kArcErrDamaged, info.name + ": " + std::to_string(got) + " of the " +
+                                           std::to_string(info.size) +
+                                           " bytes its header declares");
+}
+
+void WriteHeader(archive *w, archive_entry *e, const std::string &name, const std::string &link) {
+    // The zip writer sets its UTF-8 flag by the locale: bytes that are not UTF-8 must not get it.
+    std::optional<ScopedLocale> raw;
+    if (!platform::IsValidUtf8(name) || !platform::IsValidUtf8(link))
+        raw.emplace("C");
+    Check(w, archive_write_header(w, e), kArcErrWriteArchive, name);
+}
+
+void SetLinkTarget(archive_entry *e, const std::string &utf8) {
+    if (platform::IsValidUtf8(utf8))
+        archive_entry_set_symlink_utf8(e, utf8.c_str());
+    else
+        archive_entry_copy_symlink(e, utf8.c_str());
+}
+
 void SetEntryName(archive_entry *e, const std::string &utf8) {
-    archive_entry_set_pathname_utf8(e, utf8.c_str());
+    if (platform::IsValidUtf8(utf8))
+        archive_entry_set_pathname_utf8(e, utf8.c_str());
+    else
+        archive_entry_copy_pathname(e, utf8.c_str());
 }
 
 namespace {
@@ -120,10 +158,21 @@ std::string EntryName(archive_entry *e) {
 }
 
 namespace {
-// Readers that accept a lone compressed file (the raw format) name its one entry after the
-// archive: "notes.txt.gz" holds "notes.txt", "x.tgz" holds "x.tar".
-std::mutex g_rawMutex;
-std::map<const archive *, std::string> g_rawNames;
+// What a reader carries beside libarchive's handle. Readers that accept a lone compressed file
+// (the raw format) name its one entry after the archive: "notes.txt.gz" holds "notes.txt",
+// "x.tgz" holds "x.tar". A gzip file is decompressed by our own stream, which checks it.
+struct ReaderState {
+    std::string rawName;
+    std::unique_ptr<GzipStream> gzip;
+};
+std::mutex g_readersMutex;
+std::map<const archive *, ReaderState> g_readers;
+
+GzipStream *GzipOf(archive *a) {
+    std::lock_guard lock(g_readersMutex);
+    auto it = g_readers.find(a);
+    return it == g_readers.end() ? nullptr : it->second.gzip.get();
+}
 
 std::string RawEntryName(const std::string &path) {
     std::string leaf = SplitParent(path).second;
@@ -156,11 +205,25 @@ bool StartsWithCompressionMagic(const std::string &path) {
 } // namespace
 
 void ReadFree::operator()(archive *a) const {
-    {
-        std::lock_guard lock(g_rawMutex);
-        g_rawNames.erase(a);
-    }
-    archive_read_free(a);
+    archive_read_free(a); // before its stream goes: closing may still read from it
+    std::lock_guard lock(g_readersMutex);
+    g_readers.erase(a);
+}
+
+int MainFilter(archive *a) {
+    if (GzipOf(a))
+        return ARCHIVE_FILTER_GZIP;
+    int filter = ARCHIVE_FILTER_NONE;
+    for (int i = 0; i < archive_filter_count(a); ++i)
+        if (archive_filter_code(a, i) != ARCHIVE_FILTER_NONE &&
+            archive_filter_code(a, i) != ARCHIVE_FILTER_RPM)
+            filter = archive_filter_code(a, i);
+    return filter;
+}
+
+void FinishReading(archive *a) {
+    if (GzipStream *gz = GzipOf(a))
+        gz->VerifyRest();
 }
 
 ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
@@ -173,7 +236,21 @@ ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
     if (!a)
         throw std::bad_alloc();
     setup(a.get());
-    int r = archive_read_open_filename(a.get(), path.c_str(), kBlockSize);
+    ReaderState *state = nullptr;
+    {
+        std::lock_guard lock(g_readersMutex);
+        state = &g_readers[a.get()];
+        state->rawName = RawEntryName(path);
+    }
+    int r;
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd && GzipStream::LooksLikeGzip(fd.get())) {
+        state->gzip = std::make_unique<GzipStream>(std::move(fd));
+        r = state->gzip->Open(a.get());
+    } else {
+        fd = UniqueFd();
+        r = archive_read_open_filename(a.get(), path.c_str(), kBlockSize);
+    }
     if (r != ARCHIVE_OK && r != ARCHIVE_WARN) {
         int err = archive_errno(a.get());
         const char *msg = archive_error_string(a.get());
@@ -182,10 +259,6 @@ ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
                    : compressed                     ? kArcErrDamaged
                                                     : kArcErrNotArchive;
         throw ArcError(code, path + (msg ? std::string(": ") + msg : std::string()));
-    }
-    {
-        std::lock_guard lock(g_rawMutex);
-        g_rawNames[a.get()] = RawEntryName(path);
     }
     return a;
 }
@@ -197,15 +270,12 @@ bool NextHeader(archive *a, archive_entry **entry) {
     if (r == ARCHIVE_OK || r == ARCHIVE_WARN) {
         if (archive_format(a) == ARCHIVE_FORMAT_RAW) {
             // Raw data without compression is any file at all, not an archive.
-            bool compressed = false;
-            for (int i = 0; i < archive_filter_count(a); ++i)
-                compressed |= archive_filter_code(a, i) != ARCHIVE_FILTER_NONE;
-            if (!compressed)
+            if (MainFilter(a) == ARCHIVE_FILTER_NONE)
                 throw ArcError(kArcErrNotArchive, "not an archive");
-            std::lock_guard lock(g_rawMutex);
-            auto it = g_rawNames.find(a);
-            if (it != g_rawNames.end())
-                SetEntryName(*entry, it->second);
+            std::lock_guard lock(g_readersMutex);
+            auto it = g_readers.find(a);
+            if (it != g_readers.end())
+                SetEntryName(*entry, it->second.rawName);
         }
         return true;
     }
@@ -214,9 +284,8 @@ bool NextHeader(archive *a, archive_entry **entry) {
         throw ArcError(kArcErrPassword, msg);
     // A reader that recognised neither a compression nor a format did not know the file at all;
     // one that did has met a damaged archive.
-    bool known = archive_format(a) != 0 || archive_file_count(a) > 1;
-    for (int i = 0; i < archive_filter_count(a); ++i)
-        known |= archive_filter_code(a, i) != ARCHIVE_FILTER_NONE;
+    bool known =
+        archive_format(a) != 0 || archive_file_count(a) > 1 || MainFilter(a) != ARCHIVE_FILTER_NONE;
     int code = known ? kArcErrDamaged : kArcErrNotArchive;
     throw ArcError(code, msg ? msg : "bad header");
 }
@@ -227,9 +296,8 @@ EntryInfo ToEntryInfo(archive_entry *e) {
     info.mode = archive_entry_mode(e);
     if (archive_entry_filetype(e) == AE_IFDIR && !info.name.empty() && info.name.back() != '/')
         info.name += '/';
-    info.size = archive_entry_size_is_set(e) && archive_entry_size(e) > 0
-                    ? static_cast<uint64_t>(archive_entry_size(e))
-                    : 0;
+    info.sizeKnown = archive_entry_size_is_set(e) && archive_entry_size(e) >= 0;
+    info.size = info.sizeKnown ? static_cast<uint64_t>(archive_entry_size(e)) : 0;
     if (archive_entry_mtime_is_set(e)) {
         info.mtime = archive_entry_mtime(e);
         info.mtimeNs = archive_entry_mtime_nsec(e);
@@ -308,8 +376,9 @@ Timespec2 TimesOf(const EntryInfo &info) {
     return ts;
 }
 
-// Writes the data of the current entry into fd, reporting progress.
-void CopyDataToFd(archive *a, int fd, const std::string &name, ProgressEntry &p,
+// Writes the data of the current entry into fd, reporting progress. Nothing past the size the
+// header declares reaches the file.
+void CopyDataToFd(archive *a, archive_entry *e, int fd, const EntryInfo &info, ProgressEntry &p,
                   Progress &progress) {
     const void *block = nullptr;
     size_t size = 0;
@@ -319,7 +388,10 @@ void CopyDataToFd(archive *a, int fd, const std::string &name, ProgressEntry &p,
         int r = archive_read_data_block(a, &block, &size, &offset);
         if (r == ARCHIVE_EOF)
             break;
-        Check(a, r, kArcErrDamaged, name);
+        if (r != ARCHIVE_OK)
+            ThrowDamagedData(a, info.name);
+        const uint64_t blockEnd = static_cast<uint64_t>(offset) + size;
+        CheckEntryLength(info, blockEnd, false);
         const char *data = static_cast<const char *>(block);
         size_t done = 0;
         while (done < size) {
@@ -327,17 +399,19 @@ void CopyDataToFd(archive *a, int fd, const std::string &name, ProgressEntry &p,
             if (n < 0) {
                 if (errno == EINTR)
                     continue;
-                throw ArcError(kArcErrWriteFile, name + ": " + std::strerror(errno));
+                throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(errno));
             }
             done += static_cast<size_t>(n);
         }
-        end = std::max<uint64_t>(end, static_cast<uint64_t>(offset) + size);
+        end = std::max(end, blockEnd);
         p.written = end;
         progress.Send(ARCEXTRACT_INPROCESS, p);
     }
-    // A sparse file may end in a hole.
+    // A sparse file may end in a hole; any other file has all its bytes.
+    if (archive_entry_sparse_count(e) == 0)
+        CheckEntryLength(info, end, true);
     if (p.size > end && ::ftruncate(fd, static_cast<off_t>(p.size)) != 0)
-        throw ArcError(kArcErrWriteFile, name + ": " + std::strerror(errno));
+        throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(errno));
 }
 
 class Extractor {
@@ -375,7 +449,7 @@ public:
         if (hardlink && info.size == 0)
             return Hardlink(rel, info.linkTarget, info);
         if (type == AE_IFREG || type == 0 || hardlink)
-            return File(a, rel, info);
+            return File(a, e, rel, info);
         out_.Line("skipped: " + info.name + " (special file)");
         return kArcErrUnsupported;
     }
@@ -464,7 +538,7 @@ private:
         return 0;
     }
 
-    int File(archive *a, const std::string &rel, const EntryInfo &info) {
+    int File(archive *a, archive_entry *e, const std::string &rel, const EntryInfo &info) {
         auto [parent, leaf] = SplitParent(rel);
         UniqueFd dir = dest_.OpenFolder(parent, true);
         if (Exists(dir.get(), leaf)) {
@@ -477,7 +551,7 @@ private:
         ProgressEntry p = ProgressFor(info, info.name, opt_.destination + "/" + shown);
         progress_.Send(ARCEXTRACT_BEGIN, p);
         AtomicFile file = AtomicFile::CreateAt(dir.get(), leaf, kArcErrWriteFile);
-        CopyDataToFd(a, file.fd(), info.name, p, progress_);
+        CopyDataToFd(a, e, file.fd(), info, p, progress_);
         if (opt_.restoreModes) {
             mode_t mode = (info.mode & 0777) ? (info.mode & 0777) : 0666;
             ::fchmod(file.fd(), mode & ~umask_);
@@ -486,6 +560,7 @@ private:
         ::futimens(file.fd(), ts.t);
         if (!file.Commit(opt_.overwrite == Overwrite::Replace))
             return Skipped(info);
+        written_.push_back(shown);
         progress_.Send(ARCEXTRACT_END, p);
         return 0;
     }
@@ -498,6 +573,7 @@ private:
 
 public:
     size_t skipped_ = 0;
+    std::vector<std::string> written_; // the files extracted, as placed below the destination
 
 private:
     void Done(const EntryInfo &info, const std::string &rel) {
@@ -565,6 +641,14 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
         }
     }
     x.Finish();
+    try {
+        FinishReading(a.get());
+    } catch (const ArcError &err) {
+        // The stream's checksum covers all of it and is read last: name what came from it.
+        for (const auto &f : x.written_)
+            out.Line("damaged: " + f + " (extracted from data that fails its checksum)");
+        throw;
+    }
     if (matched == 0 && !opt.select.Empty())
         Worst(worst, kArcErrNoFiles);
     done -= std::min(done, x.skipped_);
@@ -598,18 +682,30 @@ int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySe
         const void *block = nullptr;
         size_t size = 0;
         la_int64_t offset = 0;
-        int r;
-        while ((r = archive_read_data_block(a.get(), &block, &size, &offset)) == ARCHIVE_OK ||
-               r == ARCHIVE_WARN) {
-            p.written = static_cast<uint64_t>(offset) + size;
-            progress.Send(ARCEXTRACT_INPROCESS, p);
-        }
-        if (r != ARCHIVE_EOF) {
-            const char *msg = archive_error_string(a.get());
-            out.Line("damaged: " + info.name + (msg ? std::string(" (") + msg + ")" : ""));
+        try {
+            int r;
+            while ((r = archive_read_data_block(a.get(), &block, &size, &offset)) == ARCHIVE_OK) {
+                p.written = std::max<uint64_t>(p.written, static_cast<uint64_t>(offset) + size);
+                CheckEntryLength(info, p.written, false);
+                progress.Send(ARCEXTRACT_INPROCESS, p);
+            }
+            if (r != ARCHIVE_EOF)
+                ThrowDamagedData(a.get(), info.name);
+            if (archive_entry_sparse_count(e) == 0)
+                CheckEntryLength(info, p.written, true);
+        } catch (const ArcError &err) {
+            if (err.code() != kArcErrDamaged)
+                throw;
+            out.Line("damaged: " + err.detail());
             return kArcErrDamaged;
         }
         progress.Send(ARCEXTRACT_END, p);
+    }
+    try {
+        FinishReading(a.get());
+    } catch (const ArcError &err) {
+        out.Line("damaged: " + path + " (" + err.detail() + ")");
+        return kArcErrDamaged;
     }
     out.Line(std::to_string(count) + " entries tested" + (worst ? "" : ", no errors"));
     return worst;
@@ -641,9 +737,10 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
             if (n == 0)
                 break;
             if (n < 0)
-                Check(a.get(), static_cast<int>(n), kArcErrDamaged, info.name);
+                ThrowDamagedData(a.get(), info.name);
             if (have < size) {
                 have += static_cast<size_t>(n);
+                CheckEntryLength(info, have, false);
             } else {
                 cut = true;
                 break;
@@ -651,6 +748,10 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
             p.written = have;
             progress.Send(ARCEXTRACT_INPROCESS, p);
         }
+        if (!cut && archive_entry_sparse_count(e) == 0)
+            CheckEntryLength(info, have, true);
+        if (!cut) // the rest of a checked stream must hold too before the data counts as good
+            FinishReading(a.get());
         if (written)
             *written = ClampToDword(have);
         progress.Send(ARCEXTRACT_END, p);
@@ -688,7 +789,7 @@ void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, Output
     archive_entry_set_dev(e.get(), 0);
     SetEntryName(e.get(), src.entryName);
     if (S_ISLNK(st.st_mode)) {
-        archive_entry_set_symlink_utf8(e.get(), linkTarget.c_str());
+        SetLinkTarget(e.get(), linkTarget);
         archive_entry_set_size(e.get(), 0);
     } else if (S_ISDIR(st.st_mode)) {
         archive_entry_set_size(e.get(), 0);
@@ -700,44 +801,50 @@ void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, Output
     p.mtime = st.st_mtime;
     p.mode = st.st_mode;
     progress.Send(ARCEXTRACT_BEGIN, p);
-    Check(w, archive_write_header(w, e.get()), kArcErrWriteArchive, src.entryName);
+    WriteHeader(w, e.get(), src.entryName, linkTarget);
     if (fd) {
         std::vector<char> buf(kBlockSize);
         uint64_t left = p.size;
         while (left > 0) {
-            ssize_t n = ::read(fd.get(), buf.data(), std::min<uint64_t>(left, buf.size()));
-            if (n < 0 && errno == EINTR)
-                continue;
+            ssize_t n = ReadFully(fd.get(), buf.data(), std::min<uint64_t>(left, buf.size()));
             if (n < 0)
                 throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
-            if (n == 0) {
-                // The file shrank while it was read: fill up to the size the header gave.
-                std::fill(buf.begin(), buf.end(), 0);
-                while (left > 0) {
-                    size_t k = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
-                    if (archive_write_data(w, buf.data(), k) < 0)
-                        Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, src.entryName);
-                    left -= k;
-                }
-                out.Line("warning: " + src.diskPath + " shrank while it was packed");
-                break;
-            }
+            // A file that changes while it is read would be stored cut or padded: it fails.
+            if (n == 0)
+                throw ArcError(kArcErrReadSource,
+                               src.diskPath + ": the file shrank while it was packed");
             if (archive_write_data(w, buf.data(), static_cast<size_t>(n)) < 0)
                 Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, src.entryName);
             left -= static_cast<uint64_t>(n);
             p.written = p.size - left;
             progress.Send(ARCEXTRACT_INPROCESS, p);
         }
+        char probe;
+        ssize_t more = ReadFully(fd.get(), &probe, 1);
+        struct stat after {};
+        if (more != 0 || ::fstat(fd.get(), &after) != 0 || after.st_size != st.st_size ||
+            after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+            after.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
+            throw ArcError(kArcErrReadSource,
+                           src.diskPath + ": the file changed while it was packed");
     }
     Check(w, archive_write_finish_entry(w), kArcErrWriteArchive, src.entryName);
     progress.Send(ARCEXTRACT_END, p);
+}
+
+void RequireUtf8Names(const std::vector<SourceFile> &files) {
+    for (const auto &f : files)
+        if (!platform::IsValidUtf8(f.entryName))
+            throw ArcError(kArcErrReadSource,
+                           f.diskPath + ": the name is not valid UTF-8, and this format stores "
+                                        "Unicode names only");
 }
 
 void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress) {
     EntryInfo info = ToEntryInfo(e);
     ProgressEntry p = ProgressFor(info, info.name, info.name);
     progress.Send(ARCEXTRACT_COPY, p);
-    Check(w, archive_write_header(w, e), kArcErrWriteArchive, info.name);
+    WriteHeader(w, e, info.name, info.linkTarget);
     std::vector<char> buf(kBlockSize);
     for (;;) {
         la_ssize_t n = archive_read_data(r, buf.data(), buf.size());

@@ -37,18 +37,24 @@ using EntryPtr = std::unique_ptr<archive_entry, EntryFree>;
 
 constexpr size_t kBlockSize = 64 * 1024;
 
-// Names are UTF-8 whatever the caller's locale: while one of these lives, the calling thread uses
-// a UTF-8 locale, so libarchive's name conversions read and write UTF-8.
-class ScopedUtf8Locale {
+// While one of these lives, the calling thread uses the named locale (libarchive converts names
+// by the thread's locale).
+class ScopedLocale {
 public:
-    ScopedUtf8Locale();
-    ~ScopedUtf8Locale();
-    ScopedUtf8Locale(const ScopedUtf8Locale &) = delete;
-    ScopedUtf8Locale &operator=(const ScopedUtf8Locale &) = delete;
+    explicit ScopedLocale(const char *name);
+    ~ScopedLocale();
+    ScopedLocale(const ScopedLocale &) = delete;
+    ScopedLocale &operator=(const ScopedLocale &) = delete;
 
 private:
     locale_t mine_ = nullptr;
     locale_t previous_ = nullptr;
+};
+
+// Names are UTF-8 whatever the caller's locale.
+class ScopedUtf8Locale : public ScopedLocale {
+public:
+    ScopedUtf8Locale() : ScopedLocale("C.UTF-8") {}
 };
 
 // Sets up which formats and filters a reader accepts.
@@ -57,6 +63,21 @@ using ReaderSetup = std::function<void(archive *)>;
 // Opens an archive for reading. Throws ArcError: kArcErrArchiveNotFound when the file cannot be
 // opened, kArcErrNotArchive when no accepted format recognises it.
 ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup);
+
+// The outermost compression of an open reader (ARCHIVE_FILTER_NONE when there is none).
+int MainFilter(archive *a);
+
+// Checks what a reader has not read yet but that its data's checksums cover (the end of a gzip
+// stream lies past the archive's end marker). Throws ArcError(kArcErrDamaged).
+void FinishReading(archive *a);
+
+// Throws ArcError(kArcErrDamaged) with the entry's name and libarchive's message. For data
+// reads, where any answer but ARCHIVE_OK, a warning included (a bad CRC), is damage.
+[[noreturn]] void ThrowDamagedData(archive *a, const std::string &name);
+
+// Throws ArcError(kArcErrDamaged) when an entry whose header declares its size has given more
+// bytes than that, or, at its end, fewer.
+void CheckEntryLength(const EntryInfo &info, uint64_t got, bool atEnd);
 
 // The next header, false at the end. Throws ArcError(kArcErrDamaged) on a fatal error.
 bool NextHeader(archive *a, archive_entry **entry);
@@ -107,7 +128,10 @@ struct SourceFile {
 
 // Writes one entry from disk: regular files streamed, folders, and symbolic links stored as links
 // (never followed). Other kinds (devices, sockets) are skipped with a line in out. Throws
-// ArcError(kArcErrReadSource) when the file cannot be read.
+// ArcError(kArcErrReadSource) when the file cannot be read, or reads shorter or longer than its
+// size when opened, or changes while it is read. A name that is not valid UTF-8 is stored as
+// its bytes, with no claim of UTF-8 (a format that keeps only Unicode names must refuse it
+// before: see RequireUtf8Names).
 void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, OutputBuffer &out);
 
 // Where the files to be packed come from.
@@ -139,12 +163,23 @@ void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress);
 // Throws ArcError(code, what + libarchive's message) unless r is ARCHIVE_OK or ARCHIVE_WARN.
 void Check(archive *a, int r, int code, const std::string &what);
 
-// Sets an entry's name from UTF-8.
+// Throws ArcError(kArcErrReadSource) naming the first file whose stored name is not valid UTF-8,
+// for formats that keep Unicode names only (7z): such a name cannot be stored as it is.
+void RequireUtf8Names(const std::vector<SourceFile> &files);
+
+// Writes an entry's header (throws ArcError(kArcErrWriteArchive)). A name or link target that is
+// not valid UTF-8 is written as its bytes, with no claim of UTF-8.
+void WriteHeader(archive *w, archive_entry *e, const std::string &name,
+                 const std::string &link = {});
+
+// Sets an entry's name from UTF-8; a name that is not valid UTF-8 is kept as its bytes.
 void SetEntryName(archive_entry *e, const std::string &utf8);
 // An entry's name as UTF-8. A name stored without a character set that is not valid UTF-8 is read
 // as code page 932 (Shift-JIS; a trail byte 0x5C stays part of its character) or, when that reads
 // as half-width katakana only and EUC-JP reads cleanly, as EUC-JP; failing both it stays as it is.
 std::string EntryName(archive_entry *e);
+// Sets a symbolic link's target by the same rule as SetEntryName.
+void SetLinkTarget(archive_entry *e, const std::string &utf8);
 std::string LegacyNameToUtf8(std::string_view raw);
 // The target of a symbolic or hard link, as UTF-8 by the same rules.
 std::string LinkTarget(archive_entry *e);

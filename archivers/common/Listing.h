@@ -20,6 +20,7 @@ namespace arclib {
 struct EntryInfo {
     std::string name; // UTF-8, '/' between folders, folders end in '/'
     uint64_t size = 0;
+    bool sizeKnown = false; // the header declares the size (data beyond it is damage)
     uint64_t compressedSize = 0;
     uint32_t crc = 0;
     uint32_t mode = 0; // st_mode: type and permission bits

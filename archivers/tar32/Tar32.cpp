@@ -204,6 +204,7 @@ int Pack(const CommandLine &cl, const TarSwitches &s, Progress &progress, Output
                         continue;
                     CopyEntry(r.get(), e, w, progress);
                 }
+                FinishReading(r.get());
             }
             for (const auto &src : sources)
                 WriteFromDisk(w, src, progress, out);
@@ -224,9 +225,7 @@ int Delete(const CommandLine &cl, const TarSwitches &s, Progress &progress, Outp
         archive_entry *e = nullptr;
         NextHeader(r.get(), &e);
         format = archive_format(r.get());
-        for (int i = 0; i < archive_filter_count(r.get()); ++i)
-            if (archive_filter_code(r.get(), i) != ARCHIVE_FILTER_NONE)
-                filter = archive_filter_code(r.get(), i);
+        filter = MainFilter(r.get());
     }
     if ((format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW)
         throw ArcError(kArcErrUnsupported, "a compressed file holds no entries to delete");
@@ -257,6 +256,7 @@ int Delete(const CommandLine &cl, const TarSwitches &s, Progress &progress, Outp
                 ++kept;
                 CopyEntry(r.get(), e, w, progress);
             }
+            FinishReading(r.get());
             if (removed == 0)
                 throw ArcError(kArcErrNoFiles, "no entry matched; the archive is unchanged");
         });
@@ -348,10 +348,7 @@ Probe ProbeArchive(const std::string &path) {
         archive_entry *e = nullptr;
         NextHeader(r.get(), &e);
         p.format = archive_format(r.get());
-        for (int i = 0; i < archive_filter_count(r.get()); ++i)
-            if (archive_filter_code(r.get(), i) != ARCHIVE_FILTER_NONE &&
-                archive_filter_code(r.get(), i) != ARCHIVE_FILTER_RPM)
-                p.filter = archive_filter_code(r.get(), i);
+        p.filter = MainFilter(r.get());
         p.ok = p.format != 0;
     } catch (const ArcError &) {
     }
@@ -367,10 +364,7 @@ HARC OpenTar(const char *archivePath) {
     int filter = ARCHIVE_FILTER_NONE;
     while (NextHeader(r.get(), &e)) {
         if (entries.empty())
-            for (int i = 0; i < archive_filter_count(r.get()); ++i)
-                if (archive_filter_code(r.get(), i) != ARCHIVE_FILTER_NONE &&
-                    archive_filter_code(r.get(), i) != ARCHIVE_FILTER_RPM)
-                    filter = archive_filter_code(r.get(), i);
+            filter = MainFilter(r.get());
         EntryInfo info = ToEntryInfo(e);
         info.method = MethodFor(filter, archive_format(r.get()));
         info.osType = 3; // Unix

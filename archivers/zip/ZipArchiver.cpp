@@ -88,6 +88,26 @@ size_t ReadData(archive *a, archive_entry *e, char *buf, size_t n, const std::st
     throw ArcError(kArcErrDamaged, name + (text.empty() ? "" : ": " + text));
 }
 
+// The data of the current entry, never more than the size the directory declares: a lying size
+// cannot fill the disk, and less than it is damage too.
+class EntryData {
+public:
+    EntryData(archive *a, archive_entry *e, const EntryInfo &info) : a_(a), e_(e), info_(info) {}
+    // Reads up to n bytes; 0 at the entry's end.
+    size_t Read(char *buf, size_t n) {
+        const size_t got = ReadData(a_, e_, buf, n, info_.name);
+        total_ += got;
+        CheckEntryLength(info_, total_, got == 0 && n > 0);
+        return got;
+    }
+
+private:
+    archive *a_;
+    archive_entry *e_;
+    const EntryInfo &info_;
+    uint64_t total_ = 0;
+};
+
 ProgressEntry ProgressOf(const EntryInfo &info, const std::string &destination) {
     ProgressEntry p;
     p.source = info.name;
@@ -179,7 +199,8 @@ private:
         ProgressEntry p = ProgressOf(info, info.name);
         progress_.Send(ARCEXTRACT_BEGIN, p);
         std::vector<char> buf(kBlockSize);
-        while (const size_t n = ReadData(a, e, buf.data(), buf.size(), info.name)) {
+        EntryData data(a, e, info);
+        while (const size_t n = data.Read(buf.data(), buf.size())) {
             p.written += n;
             progress_.Send(ARCEXTRACT_INPROCESS, p);
         }
@@ -227,7 +248,8 @@ private:
         progress_.Send(ARCEXTRACT_BEGIN, p);
         AtomicFile file = AtomicFile::CreateAt(dir.get(), leaf, kArcErrWriteFile);
         std::vector<char> buf(kBlockSize);
-        while (const size_t n = ReadData(a, e, buf.data(), buf.size(), info.name)) {
+        EntryData data(a, e, info);
+        while (const size_t n = data.Read(buf.data(), buf.size())) {
             WriteAll(file.fd(), buf.data(), n, info.name);
             p.written += n;
             progress_.Send(ARCEXTRACT_INPROCESS, p);
@@ -461,9 +483,11 @@ void FindUnreadable(const std::string &path, Plan &plan, OutputBuffer &out) {
             plan.oldCutShort = true;
             return;
         }
-        const std::string name = InfoOf(e, index).name;
+        const EntryInfo info = InfoOf(e, index);
+        const std::string &name = info.name;
         try {
-            while (ReadData(a.get(), e, buf.data(), buf.size(), name) != 0) {
+            EntryData data(a.get(), e, info);
+            while (data.Read(buf.data(), buf.size()) != 0) {
             }
         } catch (const ArcError &err) {
             out.Line(std::string("dropped: ") + err.what());
@@ -592,8 +616,6 @@ private:
         if (!w)
             throw std::bad_alloc();
         Check(w.get(), archive_write_set_format_zip(w.get()), kArcErrWriteArchive, path_);
-        Check(w.get(), archive_write_set_options(w.get(), "zip:hdrcharset=UTF-8"),
-              kArcErrWriteArchive, path_);
         if (sw_.level >= 1) {
             const std::string level = "zip:compression-level=" + std::to_string(sw_.level);
             Check(w.get(), archive_write_set_options(w.get(), level.c_str()), kArcErrWriteArchive,
@@ -651,7 +673,7 @@ private:
             // Names go in as UTF-8 whatever the old archive used.
             SetEntryName(e, info.name);
             if (!info.linkTarget.empty())
-                archive_entry_set_symlink_utf8(e, info.linkTarget.c_str());
+                SetLinkTarget(e, info.linkTarget);
             const ZipDirEntry *d = index.Find(info.name);
             Compression(w, d ? d->method == 0 : sw_.level == 0);
             CopyOldEntry(r.get(), e, w, info);
@@ -664,9 +686,10 @@ private:
     void CopyOldEntry(archive *r, archive_entry *e, archive *w, const EntryInfo &info) {
         ProgressEntry p = ProgressOf(info, info.name);
         progress_.Send(ARCEXTRACT_COPY, p);
-        Check(w, archive_write_header(w, e), kArcErrWriteArchive, info.name);
+        WriteHeader(w, e, info.name, info.linkTarget);
         std::vector<char> buf(kBlockSize);
-        while (const size_t n = ReadData(r, e, buf.data(), buf.size(), info.name)) {
+        EntryData data(r, e, info);
+        while (const size_t n = data.Read(buf.data(), buf.size())) {
             if (archive_write_data(w, buf.data(), n) < 0)
                 Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, info.name);
         }
@@ -759,8 +782,9 @@ int RunExtractMem(const std::string &commandLine, unsigned char *buffer, DWORD s
         progress.Send(ARCEXTRACT_BEGIN, p);
         size_t total = 0;
         char *dst = reinterpret_cast<char *>(buffer);
+        EntryData data(a.get(), e, info);
         while (total < size) {
-            const size_t n = ReadData(a.get(), e, dst + total, size - total, info.name);
+            const size_t n = data.Read(dst + total, size - total);
             if (n == 0)
                 break;
             total += n;
@@ -775,7 +799,7 @@ int RunExtractMem(const std::string &commandLine, unsigned char *buffer, DWORD s
             *attributes = static_cast<WORD>(0x20 | ((info.mode & 0222) ? 0 : 0x01));
         // Never more than the caller's buffer: one byte more tells whether the entry fitted.
         char probe = 0;
-        if (total == size && ReadData(a.get(), e, &probe, 1, info.name) != 0)
+        if (total == size && data.Read(&probe, 1) != 0)
             return kArcErrBufferTooSmall;
         progress.Send(ARCEXTRACT_END, p);
         return kArcOk;
@@ -793,8 +817,9 @@ BOOL CheckZip(const std::string &path, int mode) {
     while (NextHeader(a.get(), &e)) {
         if (!fullCrc || archive_entry_is_encrypted(e))
             continue;
-        const std::string name = InfoOf(e, index).name;
-        while (ReadData(a.get(), e, buf.data(), buf.size(), name) != 0) {
+        const EntryInfo info = InfoOf(e, index);
+        EntryData data(a.get(), e, info);
+        while (data.Read(buf.data(), buf.size()) != 0) {
         }
     }
     return 1;
