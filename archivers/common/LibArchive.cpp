@@ -591,9 +591,12 @@ private:
 };
 
 // Passes over the data of an entry that is not wanted. In a solid 7z block libarchive 3.6 cannot
-// read an entry after skipping the one before it, so there the data is read through instead.
+// read an entry after skipping the one before it, so there the data is read through instead. A
+// lone compressed file is read through too: its skip does not decompress, so damage (or a tar
+// whose header could not be decompressed) would pass unseen.
 void PassOver(archive *a, const std::string &name) {
-    if (archive_format(a) != ARCHIVE_FORMAT_7ZIP)
+    const int format = archive_format(a) & ARCHIVE_FORMAT_BASE_MASK;
+    if (format != ARCHIVE_FORMAT_7ZIP && format != ARCHIVE_FORMAT_RAW)
         return; // the next header skips the data
     const void *block = nullptr;
     size_t size = 0;
