@@ -38,15 +38,16 @@ bool HaveTool(const std::string &tool) {
 }
 
 // The built program, copied beside its settings file, run without a display.
-RunResult RunJob(const ScratchDir &dir, const std::string &source, const std::string &dest) {
+RunResult RunJob(const ScratchDir &dir, const std::string &source, const std::string &dest,
+                 bool sourceDelete = false) {
     const fs::path built(QUORVEL_EXE);
     fs::create_directories(dir / "bin");
     if (!fs::exists(dir / "lib"))
         fs::create_directory_symlink(built.parent_path().parent_path() / "lib", dir / "lib");
     fs::copy_file(built, dir / "bin/QUORVEL", fs::copy_options::overwrite_existing);
-    WriteFile(dir / "bin/QUORVEL.ini", "[System]\r\nJobKind=1\r\nSourceFile=" + source +
-                                           "\r\nDistFile=" + dest +
-                                           "\r\nSourDelete=0\r\nOverWrite=1\r\n");
+    WriteFile(dir / "bin/QUORVEL.ini",
+              "[System]\r\nJobKind=1\r\nSourceFile=" + source + "\r\nDistFile=" + dest +
+                  "\r\nSourDelete=" + (sourceDelete ? "1" : "0") + "\r\nOverWrite=1\r\n");
     RunResult r =
         Shell(dir, "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM bin/QUORVEL exec exit");
     r.out += ReadFile(dir / "run-err.txt");
@@ -105,6 +106,47 @@ TEST(CompressJob, MakesArchivesOtherToolsAccept) {
         EXPECT_EQ(list.out, (dir / "src/data.txt").substr(1) + "\n");
         // The source stays (Source Delete is off).
         EXPECT_EQ(ReadFile(dir / "src/data.txt"), kContent);
+    }
+}
+
+// A source whose name is Latin-1 (legal on Linux, not UTF-8): the archive keeps the name's bytes,
+// as other tools read it back, and only then is the source deleted; a format that stores
+// Unicode names only fails the job and keeps the source.
+TEST(CompressJob, ALatin1NamedSourceIsKeptByteForByteOrNotDeleted) {
+    const std::string name = "caf\xE9.txt";
+    const struct {
+        const char *dest;
+        const char *tool;
+        const char *extract; // extracts @ into the current folder
+    } cases[] = {
+        {"out.zip", "unzip", "unzip -q @"},    {"out.tgz", "bsdtar", "bsdtar -xf @"},
+        {"out.tar", "bsdtar", "bsdtar -xf @"}, {"out.tar.bz2", "bsdtar", "bsdtar -xf @"},
+        {"out.lzh", "lha", "lha -xq @"},       {"out.7z", "7z", nullptr},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.dest);
+        if (!HaveTool(c.tool)) {
+            ADD_FAILURE() << c.tool << " is not installed";
+            continue;
+        }
+        ScratchDir dir;
+        const std::string source = dir / ("src/" + name);
+        WriteFile(source, kContent);
+        const std::string dest = dir / c.dest;
+        const RunResult job = RunJob(dir, source, dest, true);
+        if (!c.extract) {
+            EXPECT_EQ(job.status, 1) << job.out;
+            EXPECT_EQ(ReadFile(source), kContent) << "the source was not kept";
+            EXPECT_FALSE(fs::exists(dest));
+            continue;
+        }
+        ASSERT_EQ(job.status, 0) << job.out;
+        EXPECT_FALSE(fs::exists(source));
+        fs::create_directories(dir / "x");
+        std::string command = std::string("cd x && ") + c.extract;
+        command.replace(command.find('@'), 1, "'" + dest + "'");
+        ASSERT_EQ(Shell(dir, command).status, 0) << ReadFile(dir / "run-err.txt");
+        EXPECT_EQ(ReadFile(dir / ("x" + source)), kContent);
     }
 }
 
