@@ -1,5 +1,7 @@
 #include "archivers/common/Listing.h"
 
+#include <algorithm>
+
 #include "archivers/common/ArcErrors.h"
 #include "archivers/common/ExportGuard.h"
 #include "archivers/common/Wildcard.h"
@@ -31,6 +33,9 @@ WORD RatioPerMille(uint64_t compressed, uint64_t original) {
     if (original == 0)
         return 0;
     uint64_t r = compressed * 1000 / original;
+    // Stored data is never nothing: a ratio below one per mille shows as one.
+    if (r == 0 && compressed > 0)
+        r = 1;
     return r > 0xFFFF ? 0xFFFF : static_cast<WORD>(r);
 }
 
@@ -86,8 +91,9 @@ void EstimateCompressedSizes(std::vector<EntryInfo> &entries, uint64_t archiveBy
         return;
     for (auto &e : entries)
         if (e.compressedSize == 0 && e.size > 0)
-            e.compressedSize = static_cast<uint64_t>(static_cast<long double>(archiveBytes) *
-                                                     static_cast<long double>(e.size) / total);
+            e.compressedSize = std::max<uint64_t>(
+                1, static_cast<uint64_t>(static_cast<long double>(archiveBytes) *
+                                         static_cast<long double>(e.size) / total));
 }
 
 ArchiveHandle::ArchiveHandle(std::string path, std::vector<EntryInfo> entries)

@@ -349,7 +349,9 @@ Probe ProbeArchive(const std::string &path) {
         NextHeader(r.get(), &e);
         p.format = archive_format(r.get());
         p.filter = MainFilter(r.get());
-        p.ok = p.format != 0;
+        // A file of no bytes at all is no archive, whatever its name says.
+        p.ok = p.format != 0 &&
+               !(p.format == ARCHIVE_FORMAT_EMPTY && p.filter == ARCHIVE_FILTER_NONE);
     } catch (const ArcError &) {
     }
     return p;
@@ -421,6 +423,9 @@ TAR_EXPORT BOOL TarCheckArchive(const char *archive, int mode) {
     return Guard<BOOL>(0, [&]() -> BOOL {
         if (!archive)
             return 0;
+        struct stat st {};
+        if (::stat(archive, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+            return 0; // an empty file is no archive
         ScopedUtf8Locale utf8;
         if (mode & 2) {
             OutputBuffer none(nullptr, 0);

@@ -426,3 +426,25 @@ TEST(Progress, OwnerWindowIsPreferredAndKillRestoresThePrevious) {
     EXPECT_EQ(call.states, (std::vector<int>{2}));
     EXPECT_FALSE(OwnerWindows::Set(nullptr));
 }
+
+namespace {
+TEST(Listing, EstimatedSizesOfNonEmptyEntriesAreNeverZero) {
+    // One large entry and a tiny one in a small compressed archive: the tiny one's share rounds
+    // down to nothing, which would list as "stored in 0 bytes, ratio 0".
+    std::vector<EntryInfo> entries(3);
+    entries[0].size = 1u << 30;
+    entries[1].size = 10;
+    entries[2].size = 0;
+    EstimateCompressedSizes(entries, 4096);
+    EXPECT_GT(entries[0].compressedSize, 0u);
+    EXPECT_EQ(entries[1].compressedSize, 1u);
+    EXPECT_EQ(entries[2].compressedSize, 0u);
+    const struct {
+        uint64_t compressed, original;
+        WORD ratio;
+    } cases[] = {{1, 1u << 30, 1}, {0, 10, 0}, {0, 0, 0}, {500, 1000, 500}, {3000, 1000, 3000}};
+    for (const auto &c : cases)
+        EXPECT_EQ(RatioPerMille(c.compressed, c.original), c.ratio)
+            << c.compressed << " of " << c.original;
+}
+} // namespace

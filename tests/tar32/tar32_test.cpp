@@ -433,3 +433,21 @@ TEST_F(Tar32, OddFixturesReadWithoutHarm) {
               0);
     EXPECT_EQ(ReadFile(raw / "abc\314\214mno\374xyz").size(), 5u);
 }
+
+TEST_F(Tar32, AFileOfNoBytesIsNoArchive) {
+    auto getType = lib_->Get<ArcGetArchiveTypeProc>("TarGetArchiveType");
+    auto check = lib_->Get<ArcCheckArchiveProc>("TarCheckArchive");
+    for (const char *name : {"empty.dat", "empty.tar"}) {
+        SCOPED_TRACE(name);
+        fs::path empty = tmp_.path / name;
+        WriteFile(empty, "");
+        EXPECT_EQ(getType(empty.c_str()), 0);
+        EXPECT_FALSE(check(empty.c_str(), 0));
+        EXPECT_FALSE(check(empty.c_str(), 2));
+    }
+    // A tar with no entries is still a tar.
+    fs::path none = tmp_.path / "none.tar";
+    WriteFile(none, std::string(10240, '\0'));
+    EXPECT_EQ(getType(none.c_str()), 1);
+    EXPECT_TRUE(check(none.c_str(), 0));
+}
