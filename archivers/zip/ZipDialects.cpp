@@ -3,6 +3,8 @@
 #include "archivers/common/ArcErrors.h"
 #include "archivers/common/Wildcard.h"
 
+#include <algorithm>
+
 namespace zipar {
 
 using arclib::ArcError;
@@ -85,8 +87,17 @@ ZipCommand ParseZipCommand(std::string_view text) {
                 s.fix = true;
                 break;
             default:
-                if (c >= '0' && c <= '9')
-                    s.level = c - '0';
+                if (c >= '0' && c <= '9') {
+                    // A level is one number however many digits it has ("-10" is 10, not 1
+                    // then 0), held to the 0-9 that zip knows.
+                    int level = 0;
+                    while (i < x.size() && x[i] >= '0' && x[i] <= '9') {
+                        level = std::min(level * 10 + (x[i] - '0'), 99);
+                        ++i;
+                    }
+                    --i;
+                    s.level = std::min(level, 9);
+                }
                 break; // -k, -J and the rest: accepted, no meaning here (see the docs)
             }
         }

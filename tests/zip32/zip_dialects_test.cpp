@@ -99,3 +99,18 @@ TEST(ZipNames, MethodTexts) {
     EXPECT_EQ(MethodText(8, 2), "Defl:X");
     EXPECT_LE(MethodText(65535, 0).size(), 7u);
 }
+
+TEST(ZipDialect, ALevelIsOneNumberHeldToNine) {
+    const struct {
+        const char *line;
+        int level;
+    } cases[] = {
+        {R"(-0 "/a/x.zip" "b")", 0},   {R"(-5 "/a/x.zip" "b")", 5},
+        {R"(-10 "/a/x.zip" "b")", 9},  {R"(-99999 "/a/x.zip" "b")", 9},
+        {R"(-r9 "/a/x.zip" "b")", 9},  {R"(-3r "/a/x.zip" "b")", 3},
+        {R"(-09 "/a/x.zip" "b")", 9},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(ParseZipCommand(c.line).sw.level, c.level) << c.line;
+    EXPECT_TRUE(ParseZipCommand(R"(-3r "/a/x.zip" "b")").sw.recurse);
+}
