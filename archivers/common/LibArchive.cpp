@@ -622,7 +622,8 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
     Extractor x(opt, progress, out);
     progress.Opened(path);
     int worst = 0;
-    size_t matched = 0, done = 0;
+    // The summary counts files (and links), not the folders that hold them.
+    size_t matched = 0, files = 0, done = 0;
     archive_entry *e = nullptr;
     while (NextHeader(a.get(), &e)) {
         EntryInfo info = ToEntryInfo(e);
@@ -631,10 +632,12 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
             continue;
         }
         ++matched;
+        const bool folder = info.IsDirectory();
+        files += !folder;
         try {
             int r = x.Entry(a.get(), e, info);
             Worst(worst, r);
-            if (r == 0)
+            if (r == 0 && !folder)
                 ++done;
         } catch (const ArcError &err) {
             if (err.code() == kArcErrUserCancel || err.code() == kArcErrDamaged)
@@ -655,7 +658,7 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
     if (matched == 0 && !opt.select.Empty())
         Worst(worst, kArcErrNoFiles);
     done -= std::min(done, x.skipped_);
-    out.Line(std::to_string(done) + " of " + std::to_string(matched) + " entries extracted" +
+    out.Line(std::to_string(done) + " of " + std::to_string(files) + " files extracted" +
              (x.skipped_ ? ", " + std::to_string(x.skipped_) + " skipped" : ""));
     return worst;
 }

@@ -350,8 +350,8 @@ Probe ProbeArchive(const std::string &path) {
         p.format = archive_format(r.get());
         p.filter = MainFilter(r.get());
         // A file of no bytes at all is no archive, whatever its name says.
-        p.ok = p.format != 0 &&
-               !(p.format == ARCHIVE_FORMAT_EMPTY && p.filter == ARCHIVE_FILTER_NONE);
+        p.ok =
+            p.format != 0 && !(p.format == ARCHIVE_FORMAT_EMPTY && p.filter == ARCHIVE_FILTER_NONE);
     } catch (const ArcError &) {
     }
     return p;

@@ -160,17 +160,22 @@ public:
             dest_.emplace(destination_);
         progress_.Opened(cmd_.line.archive);
         int worst = kArcOk;
-        size_t matched = 0, done = 0;
+        // The summary counts files (and links), not folders, and an existing file kept is
+        // skipped, not extracted.
+        size_t matched = 0, files = 0, done = 0;
         archive_entry *e = nullptr;
         while (NextHeader(a.get(), &e)) {
             const EntryInfo info = InfoOf(e, index);
             if (!select.Matches(info.name))
                 continue;
             ++matched;
+            const bool folder = info.IsDirectory();
+            files += !folder;
             try {
+                const size_t skippedBefore = skipped_;
                 const int r = cmd_.sw.test ? Test(a.get(), e, info) : Extract(a.get(), e, info);
                 Worst(worst, r);
-                if (r == kArcOk)
+                if (r == kArcOk && !folder && skipped_ == skippedBefore)
                     ++done;
             } catch (const ArcError &err) {
                 if (err.code() == kArcErrUserCancel)
@@ -188,7 +193,9 @@ public:
             return kArcErrNoFiles;
         }
         out_.Line(std::string(cmd_.sw.test ? "tested: " : "extracted: ") + std::to_string(done) +
-                  " of " + std::to_string(matched) + (worst ? " (with errors)" : ""));
+                  " of " + std::to_string(files) +
+                  (skipped_ ? ", " + std::to_string(skipped_) + " skipped" : "") +
+                  (worst ? " (with errors)" : ""));
         return worst;
     }
 
@@ -287,6 +294,7 @@ private:
 
     int Skipped(const EntryInfo &info) {
         out_.Line("skipped: " + info.name + " (exists)");
+        ++skipped_;
         return kArcOk;
     }
 
@@ -310,6 +318,7 @@ private:
     std::string destination_;
     std::optional<SafeDestination> dest_;
     std::vector<std::pair<std::string, int64_t>> folders_;
+    size_t skipped_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------

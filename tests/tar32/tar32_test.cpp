@@ -451,3 +451,13 @@ TEST_F(Tar32, AFileOfNoBytesIsNoArchive) {
     EXPECT_EQ(getType(none.c_str()), 1);
     EXPECT_TRUE(check(none.c_str(), 0));
 }
+
+TEST_F(Tar32, TheSummaryCountsFilesNotFolders) {
+    fs::path src = tmp_.path / "src";
+    WriteFile(src / "d/a.txt", "a");
+    WriteFile(src / "d/e/b.txt", "b");
+    fs::path archive = tmp_.path / "t.tar";
+    ASSERT_EQ(Tar("c -o " + Dir(src) + " -f " + Q(archive) + " \"d\""), 0) << Output();
+    ASSERT_EQ(Tar("x -f " + Q(archive) + " -o " + Dir(tmp_.path / "out") + " "), 0) << Output();
+    EXPECT_NE(Output().find("2 of 2 files extracted"), std::string::npos) << Output();
+}

@@ -632,3 +632,16 @@ TEST_F(Zip32Test, EachLibraryExportsWhatTheBindingLooksUp) {
 }
 
 } // namespace
+
+TEST_F(Zip32Test, AnExistingFileKeptIsCountedAsSkipped) {
+    WriteFile(dir / "src/d/a.txt", "a");
+    WriteFile(dir / "src/d/b.txt", "b");
+    const fs::path zip = dir / "s.zip";
+    ASSERT_EQ(Zip(" -r  \"" + zip.string() + "\" \"" + (dir / "src").string() + "/\" \"d\" "), 0)
+        << Out();
+    WriteFile(dir / "out/d/a.txt", "mine");
+    ASSERT_EQ(UnZip("-x  \"" + zip.string() + "\" \"" + (dir / "out").string() + "/\""), 0)
+        << Out();
+    EXPECT_NE(Out().find("extracted: 1 of 2, 1 skipped"), std::string::npos) << Out();
+    EXPECT_EQ(ReadFile(dir / "out/d/a.txt"), "mine");
+}

@@ -105,9 +105,8 @@ TEST(ZipDialect, ALevelIsOneNumberHeldToNine) {
         const char *line;
         int level;
     } cases[] = {
-        {R"(-0 "/a/x.zip" "b")", 0},   {R"(-5 "/a/x.zip" "b")", 5},
-        {R"(-10 "/a/x.zip" "b")", 9},  {R"(-99999 "/a/x.zip" "b")", 9},
-        {R"(-r9 "/a/x.zip" "b")", 9},  {R"(-3r "/a/x.zip" "b")", 3},
+        {R"(-0 "/a/x.zip" "b")", 0},     {R"(-5 "/a/x.zip" "b")", 5},  {R"(-10 "/a/x.zip" "b")", 9},
+        {R"(-99999 "/a/x.zip" "b")", 9}, {R"(-r9 "/a/x.zip" "b")", 9}, {R"(-3r "/a/x.zip" "b")", 3},
         {R"(-09 "/a/x.zip" "b")", 9},
     };
     for (const auto &c : cases)
