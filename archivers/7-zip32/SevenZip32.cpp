@@ -163,7 +163,9 @@ int Delete(const CommandLine &cl, const SevenZipSwitches &s, Progress &progress,
     std::string path = ArchiveOf(cl);
     if (cl.files.empty())
         throw ArcError(kArcErrNoFiles, "no entry named to delete");
-    EntrySelector select(cl.files);
+    // A name without a folder part is the entry at the root, as 7-Zip reads it; -r also takes
+    // it in every folder.
+    EntrySelector select(cl.files, {}, !s.recurseWildcards);
     EntrySelector exclude(s.excludes);
     size_t removed = 0, kept = 0;
     WriteArchiveFile(

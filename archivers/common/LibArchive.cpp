@@ -850,6 +850,12 @@ void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress) {
     EntryInfo info = ToEntryInfo(e);
     ProgressEntry p = ProgressFor(info, info.name, info.name);
     progress.Send(ARCEXTRACT_COPY, p);
+    // Folders go in under their bare name, as new ones do: a writer adds what its format wants
+    // (the 7z writer would keep a trailing '/' as part of the name).
+    if (info.IsDirectory() && info.name.size() > 1 && info.name.back() == '/') {
+        info.name.pop_back();
+        SetEntryName(e, info.name);
+    }
     WriteHeader(w, e, info.name, info.linkTarget);
     std::vector<char> buf(kBlockSize);
     for (;;) {

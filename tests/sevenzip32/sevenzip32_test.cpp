@@ -348,3 +348,20 @@ TEST_F(SevenZip32, ExtractMemAndCommandLineErrors) {
         EXPECT_EQ(SevenZip(c.line), c.code) << c.line << Output();
     EXPECT_FALSE(fs::exists(tmp_.path / "n.7z"));
 }
+
+TEST_F(SevenZip32, DeletingAPlainNameTakesTheRootEntryUnlessRecursing) {
+    fs::path src = tmp_.path / "src";
+    WriteFile(src / "c.txt", "root");
+    WriteFile(src / "sub/c.txt", "deep");
+    WriteFile(src / "sub/d.txt", "other");
+    fs::path archive = tmp_.path / "c.7z";
+    ASSERT_EQ(SevenZip("a -hide " + O(src) + " " + Q(archive) + " \"c.txt\" \"sub\""), 0)
+        << Output();
+    ASSERT_EQ(Names(archive), "c.txt\nsub\nsub/c.txt\nsub/d.txt\n");
+    ASSERT_EQ(SevenZip("d " + Q(archive) + " \"c.txt\""), 0) << Output();
+    EXPECT_EQ(Names(archive), "sub\nsub/c.txt\nsub/d.txt\n");
+    WriteFile(src / "c.txt", "root");
+    ASSERT_EQ(SevenZip("a -hide " + O(src) + " " + Q(archive) + " \"c.txt\""), 0) << Output();
+    ASSERT_EQ(SevenZip("d -r " + Q(archive) + " \"c.txt\""), 0) << Output();
+    EXPECT_EQ(Names(archive), "sub\nsub/d.txt\n");
+}
