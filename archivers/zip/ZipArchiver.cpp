@@ -577,13 +577,15 @@ private:
             for (const auto &p : cmd_.line.files)
                 if (!c.Add(p))
                     missing.push_back(p);
-            if (!missing.empty() && !sw_.freshen) {
+            // Names that match nothing are reported; the pack fails only when nothing at all
+            // matched, as in every library of ours.
+            if (!sw_.freshen)
                 for (const auto &m : missing)
                     out_.Line("name not matched: " + m);
-                throw ArcError(kArcErrNoFiles, missing.front());
-            }
             if (cmd_.line.files.empty())
                 throw ArcError(kArcErrNoFiles, "no file names given");
+            if (!sw_.freshen && missing.size() == cmd_.line.files.size())
+                throw ArcError(kArcErrNoFiles, missing.front());
         }
         sources_ = c.Take();
     }

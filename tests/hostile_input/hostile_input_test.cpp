@@ -432,3 +432,26 @@ TEST_F(HostileInput, AZipEntryThatInflatesBeyondItsDeclaredSizeStopsThere) {
 }
 
 } // namespace
+
+namespace {
+
+// --- The same answer from every library ---------------------------------------------------------
+
+TEST_F(HostileInput, AWildcardThatMatchesNothingFailsOnlyWhenNothingMatched) {
+    fs::path src = tmp_.path / "a.txt";
+    WriteFile(src, "a\n");
+    const std::string none = Q((tmp_.path / "nomatch*.txt").string());
+    for (const Packer &p : Packers()) {
+        SCOPED_TRACE(p.label);
+        fs::path archive = tmp_.path / (std::string("w") + p.extension);
+        Result r = Call(p.lib, p.entry, p.line(archive, none));
+        EXPECT_EQ(r.code, 32774) << r.output;
+        EXPECT_FALSE(fs::exists(archive));
+        r = Call(p.lib, p.entry, p.line(archive, Q(src) + " " + none));
+        EXPECT_EQ(r.code, 0) << r.output;
+        EXPECT_NE(r.output.find("nomatch*.txt"), std::string::npos) << r.output;
+        EXPECT_TRUE(fs::exists(archive));
+    }
+}
+
+} // namespace
