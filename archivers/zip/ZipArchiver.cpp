@@ -54,6 +54,18 @@ private:
     std::multimap<std::string, const ZipDirEntry *> byName_;
 };
 
+// A reader over the archive's entries; none (and no reader) for an archive that is only its end
+// record, which libarchive does not take for a zip.
+ReadArchive OpenZipReader(const std::string &path, const DirIndex &index) {
+    if (index.Entries().empty())
+        return ReadArchive();
+    return OpenReader(path, ZipSetup);
+}
+
+bool NextZipHeader(archive *a, archive_entry **e) {
+    return a && NextHeader(a, e);
+}
+
 // The entry's name and link target decoded as the directory decodes them.
 EntryInfo InfoOf(archive_entry *e, const DirIndex &index) {
     EntryInfo info = ToEntryInfo(e);
@@ -155,7 +167,7 @@ public:
         DirIndex index(ReadZipDirectory(cmd_.line.archive));
         const ZipSelector select(cmd_.line.files);
         ScopedUtf8Locale utf8;
-        ReadArchive a = OpenReader(cmd_.line.archive, ZipSetup);
+        ReadArchive a = OpenZipReader(cmd_.line.archive, index);
         if (!cmd_.sw.test)
             dest_.emplace(destination_);
         progress_.Opened(cmd_.line.archive);
@@ -164,7 +176,7 @@ public:
         // skipped, not extracted.
         size_t matched = 0, files = 0, done = 0;
         archive_entry *e = nullptr;
-        while (NextHeader(a.get(), &e)) {
+        while (NextZipHeader(a.get(), &e)) {
             const EntryInfo info = InfoOf(e, index);
             if (!select.Matches(info.name))
                 continue;
@@ -652,12 +664,12 @@ private:
     }
 
     void CopyOld(archive *w, const DirIndex &index, const Plan &plan) {
-        ReadArchive r = OpenReader(path_, ZipSetup);
+        ReadArchive r = OpenZipReader(path_, index);
         archive_entry *e = nullptr;
         std::set<std::string> done;
         for (;;) {
             try {
-                if (!NextHeader(r.get(), &e))
+                if (!NextZipHeader(r.get(), &e))
                     break;
             } catch (const ArcError &) {
                 if (plan.oldCutShort)
@@ -781,9 +793,9 @@ int RunExtractMem(const std::string &commandLine, unsigned char *buffer, DWORD s
     DirIndex index(ReadZipDirectory(cmd.line.archive));
     const ZipSelector select(cmd.line.files);
     ScopedUtf8Locale utf8;
-    ReadArchive a = OpenReader(cmd.line.archive, ZipSetup);
+    ReadArchive a = OpenZipReader(cmd.line.archive, index);
     archive_entry *e = nullptr;
-    while (NextHeader(a.get(), &e)) {
+    while (NextZipHeader(a.get(), &e)) {
         const EntryInfo info = InfoOf(e, index);
         if (info.IsDirectory() || !select.Matches(info.name))
             continue;
@@ -821,11 +833,11 @@ int RunExtractMem(const std::string &commandLine, unsigned char *buffer, DWORD s
 BOOL CheckZip(const std::string &path, int mode) {
     DirIndex index(ReadZipDirectory(path));
     ScopedUtf8Locale utf8;
-    ReadArchive a = OpenReader(path, ZipSetup);
+    ReadArchive a = OpenZipReader(path, index);
     archive_entry *e = nullptr;
     std::vector<char> buf(kBlockSize);
     const bool fullCrc = (mode & 3) == 2;
-    while (NextHeader(a.get(), &e)) {
+    while (NextZipHeader(a.get(), &e)) {
         if (!fullCrc || archive_entry_is_encrypted(e))
             continue;
         const EntryInfo info = InfoOf(e, index);

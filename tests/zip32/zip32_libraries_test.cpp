@@ -645,3 +645,41 @@ TEST_F(Zip32Test, AnExistingFileKeptIsCountedAsSkipped) {
     EXPECT_NE(Out().find("extracted: 1 of 2, 1 skipped"), std::string::npos) << Out();
     EXPECT_EQ(ReadFile(dir / "out/d/a.txt"), "mine");
 }
+
+TEST_F(Zip32Test, AnEmptyZipListsExtractsAndTakesNewFiles) {
+    // Only the end record: what deleting the last entry leaves, and what other tools make.
+    const fs::path empty = dir / "e.zip";
+    WriteFile(empty, std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    auto check = Unzip32().Get<ArcCheckArchiveProc>("UnZipCheckArchive");
+    EXPECT_TRUE(check(empty.c_str(), 0));
+    EXPECT_TRUE(check(empty.c_str(), 2));
+    auto open = Unzip32().Get<ArcOpenArchiveProc>("UnZipOpenArchive");
+    auto find = Unzip32().Get<ArcFindFirstProc>("UnZipFindFirst");
+    auto close = Unzip32().Get<ArcCloseArchiveProc>("UnZipCloseArchive");
+    HARC h = open(nullptr, empty.c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    INDIVIDUALINFO info{};
+    EXPECT_EQ(find(h, "*", &info), -1); // no entry
+    close(h);
+    EXPECT_EQ(UnZip("-x  \"" + empty.string() + "\" \"" + (dir / "out").string() + "/\""), 0)
+        << Out();
+    EXPECT_EQ(UnZip("-t  \"" + empty.string() + "\""), 0) << Out();
+
+    WriteFile(dir / "src/a.txt", "a");
+    ASSERT_EQ(Zip(" -r  \"" + empty.string() + "\" \"" + (dir / "src").string() + "/\" \"a.txt\" "),
+              0)
+        << Out();
+    ASSERT_EQ(Zip("-d  \"" + empty.string() + "\" \"a.txt\" "), 0) << Out();
+    EXPECT_TRUE(check(empty.c_str(), 2));
+    ASSERT_EQ(Zip(" -r  \"" + empty.string() + "\" \"" + (dir / "src").string() + "/\" \"a.txt\" "),
+              0)
+        << Out();
+    std::string list;
+    FILE *p = ::popen(("unzip -Z1 '" + empty.string() + "'").c_str(), "r");
+    char buf[256];
+    while (p && std::fgets(buf, sizeof buf, p))
+        list += buf;
+    if (p)
+        ::pclose(p);
+    EXPECT_EQ(list, "a.txt\n");
+}
