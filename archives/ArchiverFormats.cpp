@@ -1,8 +1,10 @@
 #include "archives/ArchiverFormats.h"
 
+#include "formats/BGA32.h"
 #include "formats/LHA32.h"
 #include "formats/SZIP32.h"
 #include "formats/TAR32.h"
+#include "formats/YZ132.h"
 #include "formats/ZIP32.h"
 
 namespace archives {
@@ -20,8 +22,8 @@ const TArchiverFormat kFormats[] = {
     {atRar, nullptr, nullptr}, // RAR32: TRar32 and IsRarArchive
     {atArj, nullptr, nullptr}, // ARJ32: TArj32 and IsArjArchive
     {atZip, NewArchiver<formats::TZip32>, ProbeAs<atZip, formats::IsZipArchive>},
-    {atBga, nullptr, nullptr}, // BGA32: TBGA32 and IsBgaArchive
-    {atYz1, nullptr, nullptr}, // YZ132: TYZ1 and IsYz1Archive
+    {atBga, NewArchiver<formats::TBGA32>, ProbeAs<atBga, formats::IsBgaArchive>},
+    {atYz1, NewArchiver<formats::TYZ1>, ProbeAs<atYz1, formats::IsYz1Archive>},
     {atCab, nullptr, nullptr}, // CAB32: TCab32 and IsCabArchive
     {atLha, NewArchiver<formats::TLha32>, ProbeAs<atLha, formats::IsLhaArchive>},
     {at7z, NewArchiver<formats::TSevenZip32>, nullptr}, // no probe

@@ -33,7 +33,8 @@ bool SameFile(const std::string &a, const std::string &b) {
 
 } // namespace
 
-void JoinFiles(const std::string &Target, const std::vector<std::string> &Parts) {
+void JoinFiles(const std::string &Target, const std::vector<std::string> &Parts,
+               std::string_view Trailer) {
     std::vector<std::unique_ptr<std::ifstream>> inputs;
     for (const auto &part : Parts) {
         errno = 0;
@@ -63,6 +64,9 @@ void JoinFiles(const std::string &Target, const std::vector<std::string> &Parts)
             if (in.bad())
                 throw archives::EStreamError("Stream read error: \"" + Parts[i] + "\"");
         }
+        if (!Trailer.empty() &&
+            !out.write(Trailer.data(), static_cast<std::streamsize>(Trailer.size())))
+            throw archives::EWriteError("Stream write error: \"" + Target + "\"");
         out.close();
         if (!out)
             throw archives::EWriteError("Stream write error: \"" + Target + "\"");

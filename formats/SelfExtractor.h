@@ -30,7 +30,9 @@ std::string SfxTargetName(const std::string &ArchiveName, const std::string &Des
 // part is opened before Target is touched, so a missing part leaves no file behind; a Target that
 // is one of the parts is refused (it would be truncated before it is read); a copy that fails
 // midway removes the incomplete Target. The result is executable where the system knows that
-// bit, since it is a program. EFOpenError, EFCreateError or EWriteError naming the file.
-void JoinFiles(const std::string &Target, const std::vector<std::string> &Parts);
+// bit, since it is a program. Trailer, when given, follows the last part (bytes a stub reads to
+// find the archive). EFOpenError, EFCreateError or EWriteError naming the file.
+void JoinFiles(const std::string &Target, const std::vector<std::string> &Parts,
+               std::string_view Trailer = {});
 
 } // namespace formats

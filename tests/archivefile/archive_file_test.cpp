@@ -345,6 +345,9 @@ TEST_F(ArchiveFile, ContentDecidesWhenTheExtensionDoesNot) {
     // The ZIP libraries of the fake set would claim it too.
     fake::SetResult("UnZipCheckArchive", 0);
     fake::SetResult("UnzipCheckArchive", 0);
+    // And so would the BGA and YZ1 libraries.
+    fake::SetResult("BgaOpenArchive", 0);
+    fake::SetResult("Yz1OpenArchive", 0);
     for (const std::string &name : {renamed, Path("missing.dat")}) {
         TArchiveFile arc;
         arc.SetFileName(name);
