@@ -1,6 +1,7 @@
 #include "archivers/common/LibArchive.h"
 
 #include "archivers/common/ArcErrors.h"
+#include "archivers/common/Extract.h"
 #include "archivers/common/GzipStream.h"
 #include "platform/CodePage.h"
 
@@ -41,7 +42,32 @@ void Check(archive *a, int r, int code, const std::string &what) {
 
 [[noreturn]] void ThrowDamagedData(archive *a, const std::string &name) {
     const char *msg = archive_error_string(a);
-    throw ArcError(kArcErrDamaged, name + (msg ? std::string(": ") + msg : std::string()));
+    const std::string text = msg ? msg : "";
+    // libarchive says by its message what kind of failure it met.
+    if (text.find("ncrypt") != std::string::npos || text.find("assphrase") != std::string::npos)
+        throw ArcError(kArcErrPassword, name);
+    if (text.find("Unsupported") != std::string::npos ||
+        text.find("not supported") != std::string::npos)
+        throw ArcError(kArcErrUnsupported, name + ": " + text);
+    throw ArcError(kArcErrDamaged, name + (text.empty() ? std::string() : ": " + text));
+}
+
+LibArchiveBytes::LibArchiveBytes(archive *a, archive_entry *e, std::string name)
+    : a_(a), e_(e), name_(std::move(name)) {}
+
+bool LibArchiveBytes::Next(const void **data, size_t *size, uint64_t *offset) {
+    la_int64_t at = 0;
+    const int r = archive_read_data_block(a_, data, size, &at);
+    if (r == ARCHIVE_EOF)
+        return false;
+    if (r != ARCHIVE_OK)
+        ThrowDamagedData(a_, name_);
+    *offset = static_cast<uint64_t>(at);
+    return true;
+}
+
+bool LibArchiveBytes::MayEndInHole() const {
+    return archive_entry_sparse_count(e_) > 0;
 }
 
 void CheckEntryLength(const EntryInfo &info, uint64_t got, bool atEnd) {
@@ -313,6 +339,8 @@ EntryInfo ToEntryInfo(archive_entry *e) {
         info.atimeNs = archive_entry_atime_nsec(e);
     }
     info.linkTarget = LinkTarget(e);
+    info.hardlink = archive_entry_hardlink(e) != nullptr;
+    info.encrypted = archive_entry_is_encrypted(e);
     return info;
 }
 
@@ -329,266 +357,6 @@ std::vector<EntryInfo> ReadEntries(const std::string &path, const ReaderSetup &s
 }
 
 namespace {
-
-ProgressEntry ProgressFor(const EntryInfo &info, const std::string &source,
-                          const std::string &destination) {
-    ProgressEntry p;
-    p.source = source;
-    p.destination = destination;
-    p.size = info.size;
-    p.compressed = info.compressedSize;
-    p.crc = info.crc;
-    p.mtime = info.mtime;
-    p.mode = info.mode;
-    p.method = info.method;
-    return p;
-}
-
-bool Exists(int dirFd, const std::string &leaf) {
-    struct stat st {};
-    return ::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-std::string FreeName(int dirFd, const std::string &leaf) {
-    size_t dot = leaf.rfind('.');
-    std::string stem = dot == std::string::npos || dot == 0 ? leaf : leaf.substr(0, dot);
-    std::string ext = dot == std::string::npos || dot == 0 ? "" : leaf.substr(dot);
-    for (int n = 1;; ++n) {
-        std::string candidate = stem + "_" + std::to_string(n) + ext;
-        if (!Exists(dirFd, candidate))
-            return candidate;
-    }
-}
-
-struct Timespec2 {
-    struct timespec t[2];
-};
-
-Timespec2 TimesOf(const EntryInfo &info) {
-    Timespec2 ts{};
-    ts.t[0].tv_nsec = UTIME_OMIT;
-    ts.t[1].tv_sec = static_cast<time_t>(info.mtime);
-    ts.t[1].tv_nsec = static_cast<long>(info.mtimeNs);
-    if (info.hasAtime) {
-        ts.t[0].tv_sec = static_cast<time_t>(info.atime);
-        ts.t[0].tv_nsec = static_cast<long>(info.atimeNs);
-    }
-    return ts;
-}
-
-// Writes the data of the current entry into fd, reporting progress. Nothing past the size the
-// header declares reaches the file.
-void CopyDataToFd(archive *a, archive_entry *e, int fd, const EntryInfo &info, ProgressEntry &p,
-                  Progress &progress) {
-    const void *block = nullptr;
-    size_t size = 0;
-    la_int64_t offset = 0;
-    uint64_t end = 0;
-    for (;;) {
-        int r = archive_read_data_block(a, &block, &size, &offset);
-        if (r == ARCHIVE_EOF)
-            break;
-        if (r != ARCHIVE_OK)
-            ThrowDamagedData(a, info.name);
-        const uint64_t blockEnd = static_cast<uint64_t>(offset) + size;
-        CheckEntryLength(info, blockEnd, false);
-        const char *data = static_cast<const char *>(block);
-        size_t done = 0;
-        while (done < size) {
-            ssize_t n = ::pwrite(fd, data + done, size - done, offset + static_cast<off_t>(done));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(errno));
-            }
-            done += static_cast<size_t>(n);
-        }
-        end = std::max(end, blockEnd);
-        p.written = end;
-        progress.Send(ARCEXTRACT_INPROCESS, p);
-    }
-    // A sparse file may end in a hole; any other file has all its bytes.
-    if (archive_entry_sparse_count(e) == 0)
-        CheckEntryLength(info, end, true);
-    if (p.size > end && ::ftruncate(fd, static_cast<off_t>(p.size)) != 0)
-        throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(errno));
-}
-
-class Extractor {
-public:
-    Extractor(const ExtractOptions &opt, Progress &progress, OutputBuffer &out)
-        : opt_(opt), dest_(opt.destination), progress_(progress), out_(out),
-          umask_(CurrentUmask()) {}
-
-    // Returns the result code of the entry.
-    int Entry(archive *a, archive_entry *e, const EntryInfo &info) {
-        std::string rel;
-        PathProblem pp = NormaliseEntryPath(info.name, rel);
-        // "./" of a tar made from ".", the "/" and "//" tables of an ar archive: nothing to write.
-        if (info.size == 0 && info.name.find_first_not_of("./") == std::string::npos)
-            return 0;
-        if (pp != PathProblem::None) {
-            out_.Line("refused: " + info.name + " (" + PathProblemText(pp) + ")");
-            return kArcErrUnsafePath;
-        }
-        unsigned type = archive_entry_filetype(e);
-        if (!opt_.keepFolders) {
-            if (type == AE_IFDIR)
-                return 0;
-            rel = SplitParent(rel).second;
-        }
-        if (archive_entry_is_encrypted(e)) {
-            out_.Line("encrypted: " + info.name);
-            return kArcErrPassword;
-        }
-        const bool hardlink = archive_entry_hardlink(e) != nullptr;
-        if (type == AE_IFDIR)
-            return Folder(rel, info);
-        if (type == AE_IFLNK)
-            return Symlink(rel, info);
-        if (hardlink && info.size == 0)
-            return Hardlink(rel, info.linkTarget, info);
-        if (type == AE_IFREG || type == 0 || hardlink)
-            return File(a, e, rel, info);
-        out_.Line("skipped: " + info.name + " (special file)");
-        return kArcErrUnsupported;
-    }
-
-    void Finish() {
-        // Folder times last, after their contents stopped changing them.
-        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
-            try {
-                UniqueFd fd = dest_.OpenFolder(it->first, false);
-                Timespec2 ts = TimesOf(it->second);
-                ::futimens(fd.get(), ts.t);
-            } catch (const ArcError &) {
-            }
-        }
-    }
-
-private:
-    int Folder(const std::string &rel, const EntryInfo &info) {
-        UniqueFd fd = dest_.OpenFolder(rel, true);
-        if (opt_.restoreModes && (info.mode & 0777))
-            ::fchmod(fd.get(), ((info.mode & 0777) & ~umask_) | S_IRWXU);
-        folders_.emplace_back(rel, info);
-        return 0;
-    }
-
-    int Symlink(const std::string &rel, const EntryInfo &info) {
-        if (!LinkStaysInside(rel, info.linkTarget)) {
-            out_.Line("refused: " + info.name + " -> " + info.linkTarget +
-                      " (link leading outside the destination)");
-            return kArcErrUnsafePath;
-        }
-        auto [parent, leaf] = SplitParent(rel);
-        UniqueFd dir = dest_.OpenFolder(parent, true);
-        if (Exists(dir.get(), leaf)) {
-            if (opt_.overwrite == Overwrite::Skip)
-                return Skipped(info);
-            if (opt_.overwrite == Overwrite::RenameNew)
-                leaf = FreeName(dir.get(), leaf);
-        }
-        std::string temp = "." + leaf + ".link.tmp";
-        ::unlinkat(dir.get(), temp.c_str(), 0);
-        if (::symlinkat(info.linkTarget.c_str(), dir.get(), temp.c_str()) != 0 ||
-            ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
-            int e = errno;
-            ::unlinkat(dir.get(), temp.c_str(), 0);
-            throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(e));
-        }
-        Done(info, rel);
-        return 0;
-    }
-
-    int Hardlink(const std::string &rel, const std::string &target, const EntryInfo &info) {
-        std::string targetRel;
-        if (NormaliseEntryPath(target, targetRel) != PathProblem::None) {
-            out_.Line("refused: " + info.name + " => " + target +
-                      " (link leading outside the destination)");
-            return kArcErrUnsafePath;
-        }
-        if (!opt_.keepFolders)
-            targetRel = SplitParent(targetRel).second;
-        auto [tparent, tleaf] = SplitParent(targetRel);
-        UniqueFd tdir = dest_.OpenFolder(tparent, false);
-        struct stat st {};
-        if (::fstatat(tdir.get(), tleaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(st.st_mode)) {
-            out_.Line("refused: " + info.name + " => " + target + " (link to no extracted file)");
-            return kArcErrUnsafePath;
-        }
-        auto [parent, leaf] = SplitParent(rel);
-        UniqueFd dir = dest_.OpenFolder(parent, true);
-        if (Exists(dir.get(), leaf)) {
-            if (opt_.overwrite == Overwrite::Skip)
-                return Skipped(info);
-            if (opt_.overwrite == Overwrite::RenameNew)
-                leaf = FreeName(dir.get(), leaf);
-        }
-        std::string temp = "." + leaf + ".link.tmp";
-        ::unlinkat(dir.get(), temp.c_str(), 0);
-        if (::linkat(tdir.get(), tleaf.c_str(), dir.get(), temp.c_str(), 0) != 0 ||
-            ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
-            int e = errno;
-            ::unlinkat(dir.get(), temp.c_str(), 0);
-            throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(e));
-        }
-        Done(info, rel);
-        return 0;
-    }
-
-    int File(archive *a, archive_entry *e, const std::string &rel, const EntryInfo &info) {
-        auto [parent, leaf] = SplitParent(rel);
-        UniqueFd dir = dest_.OpenFolder(parent, true);
-        if (Exists(dir.get(), leaf)) {
-            if (opt_.overwrite == Overwrite::Skip)
-                return Skipped(info);
-            if (opt_.overwrite == Overwrite::RenameNew)
-                leaf = FreeName(dir.get(), leaf);
-        }
-        std::string shown = parent.empty() ? leaf : parent + "/" + leaf;
-        ProgressEntry p = ProgressFor(info, info.name, opt_.destination + "/" + shown);
-        progress_.Send(ARCEXTRACT_BEGIN, p);
-        AtomicFile file = AtomicFile::CreateAt(dir.get(), leaf, kArcErrWriteFile);
-        CopyDataToFd(a, e, file.fd(), info, p, progress_);
-        if (opt_.restoreModes) {
-            mode_t mode = (info.mode & 0777) ? (info.mode & 0777) : 0666;
-            ::fchmod(file.fd(), mode & ~umask_);
-        }
-        Timespec2 ts = TimesOf(info);
-        ::futimens(file.fd(), ts.t);
-        if (!file.Commit(opt_.overwrite == Overwrite::Replace))
-            return Skipped(info);
-        written_.push_back(shown);
-        progress_.Send(ARCEXTRACT_END, p);
-        return 0;
-    }
-
-    int Skipped(const EntryInfo &info) {
-        out_.Line("skipped: " + info.name + " (exists)");
-        ++skipped_;
-        return 0;
-    }
-
-public:
-    size_t skipped_ = 0;
-    std::vector<std::string> written_; // the files extracted, as placed below the destination
-
-private:
-    void Done(const EntryInfo &info, const std::string &rel) {
-        ProgressEntry p = ProgressFor(info, info.name, opt_.destination + "/" + rel);
-        progress_.Send(ARCEXTRACT_BEGIN, p);
-        progress_.Send(ARCEXTRACT_END, p);
-    }
-
-    const ExtractOptions &opt_;
-    SafeDestination dest_;
-    Progress &progress_;
-    OutputBuffer &out_;
-    mode_t umask_;
-    std::vector<std::pair<std::string, EntryInfo>> folders_;
-};
 
 // Passes over the data of an entry that is not wanted. In a solid 7z block libarchive 3.6 cannot
 // read an entry after skipping the one before it, so there the data is read through instead. A
@@ -619,11 +387,8 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
                    Progress &progress, OutputBuffer &out) {
     ScopedUtf8Locale utf8;
     ReadArchive a = OpenReader(path, setup);
-    Extractor x(opt, progress, out);
+    ExtractionRun run(opt, progress, out);
     progress.Opened(path);
-    int worst = 0;
-    // The summary counts files (and links), not the folders that hold them.
-    size_t matched = 0, files = 0, done = 0;
     archive_entry *e = nullptr;
     while (NextHeader(a.get(), &e)) {
         EntryInfo info = ToEntryInfo(e);
@@ -631,36 +396,17 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
             PassOver(a.get(), info.name);
             continue;
         }
-        ++matched;
-        const bool folder = info.IsDirectory();
-        files += !folder;
-        try {
-            int r = x.Entry(a.get(), e, info);
-            Worst(worst, r);
-            if (r == 0 && !folder)
-                ++done;
-        } catch (const ArcError &err) {
-            if (err.code() == kArcErrUserCancel || err.code() == kArcErrDamaged)
-                throw;
-            out.Line(err.what());
-            Worst(worst, err.code());
-        }
+        LibArchiveBytes bytes(a.get(), e, info.name);
+        run.Add(info, bytes);
     }
-    x.Finish();
     try {
         FinishReading(a.get());
-    } catch (const ArcError &err) {
+    } catch (const ArcError &) {
         // The stream's checksum covers all of it and is read last: name what came from it.
-        for (const auto &f : x.written_)
-            out.Line("damaged: " + f + " (extracted from data that fails its checksum)");
+        run.BlameWritten();
         throw;
     }
-    if (matched == 0 && !opt.select.Empty())
-        Worst(worst, kArcErrNoFiles);
-    done -= std::min(done, x.skipped_);
-    out.Line(std::to_string(done) + " of " + std::to_string(files) + " files extracted" +
-             (x.skipped_ ? ", " + std::to_string(x.skipped_) + " skipped" : ""));
-    return worst;
+    return run.Finish(!opt.select.Empty());
 }
 
 int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySelector &select,

@@ -4,6 +4,7 @@
 // whatever the size of a file.
 #pragma once
 
+#include "archivers/common/Extract.h"
 #include "archivers/common/FileSystem.h"
 #include "archivers/common/Listing.h"
 #include "archivers/common/OutputBuffer.h"
@@ -71,9 +72,24 @@ int MainFilter(archive *a);
 // stream lies past the archive's end marker). Throws ArcError(kArcErrDamaged).
 void FinishReading(archive *a);
 
-// Throws ArcError(kArcErrDamaged) with the entry's name and libarchive's message. For data
-// reads, where any answer but ARCHIVE_OK, a warning included (a bad CRC), is damage.
+// Throws ArcError with the entry's name and libarchive's message: kArcErrPassword for an
+// encrypted entry, kArcErrUnsupported for a method libarchive does not decode, else
+// kArcErrDamaged. For data reads, where any answer but ARCHIVE_OK, a warning included (a bad
+// CRC), is a failure.
 [[noreturn]] void ThrowDamagedData(archive *a, const std::string &name);
+
+// The current entry's data as the extraction engine reads it.
+class LibArchiveBytes : public EntryBytes {
+public:
+    LibArchiveBytes(archive *a, archive_entry *e, std::string name);
+    bool Next(const void **data, size_t *size, uint64_t *offset) override;
+    bool MayEndInHole() const override;
+
+private:
+    archive *a_;
+    archive_entry *e_;
+    std::string name_;
+};
 
 // Throws ArcError(kArcErrDamaged) when an entry whose header declares its size has given more
 // bytes than that, or, at its end, fewer.
@@ -91,21 +107,6 @@ std::vector<EntryInfo> ReadEntries(const std::string &path, const ReaderSetup &s
 // 0 or kArcErrDamaged / kArcErrPassword with a line per failing entry in out.
 int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySelector &select,
                 Progress &progress, OutputBuffer &out);
-
-enum class Overwrite {
-    Replace,   // an existing file is replaced (in one step)
-    Skip,      // an existing file is kept and the entry skipped
-    RenameNew, // the extracted file gets a free name: "name_1.ext", "name_2.ext", ...
-};
-
-struct ExtractOptions {
-    std::string destination; // folder; created when missing
-    bool keepFolders = true; // false: every file lands in the destination under its last name
-    Overwrite overwrite = Overwrite::Replace;
-    EntrySelector select;
-    EntrySelector exclude; // when not empty, matching entries are left out
-    bool restoreModes = true;
-};
 
 // Extracts the selected entries. Entries that would land outside the destination are refused and
 // reported; the others are still extracted. Returns 0, or the most serious code met

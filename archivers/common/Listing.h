@@ -31,6 +31,8 @@ struct EntryInfo {
     uint32_t osType = 0;
     std::string method;     // at most 7 bytes ("-tar-", "LZMA2")
     std::string linkTarget; // symbolic or hard link target
+    bool hardlink = false;  // a hard link to linkTarget (data, when any, comes with it)
+    bool encrypted = false; // the data cannot be read without a password
     bool IsDirectory() const;
 };
 
