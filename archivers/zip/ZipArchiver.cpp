@@ -32,10 +32,6 @@ void ZipSetup(archive *a) {
     archive_read_support_format_zip_seekable(a);
 }
 
-bool Contains(const std::string &s, const char *part) {
-    return s.find(part) != std::string::npos;
-}
-
 // The names of the central directory, for what the libarchive entry does not say.
 class DirIndex {
 public:
@@ -91,13 +87,9 @@ size_t ReadData(archive *a, archive_entry *e, char *buf, size_t n, const std::st
     const la_ssize_t got = archive_read_data(a, buf, n);
     if (got >= 0)
         return static_cast<size_t>(got);
-    const char *m = archive_error_string(a);
-    const std::string text = m ? m : "";
-    if (archive_entry_is_encrypted(e) || Contains(text, "ncrypt") || Contains(text, "assphrase"))
+    if (archive_entry_is_encrypted(e))
         throw ArcError(kArcErrPassword, name);
-    if (Contains(text, "Unsupported") || Contains(text, "not supported"))
-        throw ArcError(kArcErrUnsupported, name + ": " + text);
-    throw ArcError(kArcErrDamaged, name + (text.empty() ? "" : ": " + text));
+    ThrowDamagedData(a, name);
 }
 
 // The data of the current entry, never more than the size the directory declares: a lying size
@@ -120,217 +112,94 @@ private:
     uint64_t total_ = 0;
 };
 
-ProgressEntry ProgressOf(const EntryInfo &info, const std::string &destination) {
-    ProgressEntry p;
-    p.source = info.name;
-    p.destination = destination;
-    p.size = info.size;
-    p.compressed = info.compressedSize;
-    p.crc = info.crc;
-    p.mtime = info.mtime;
-    p.mode = info.mode;
-    p.method = info.method;
-    return p;
-}
-
-void WriteAll(int fd, const char *data, size_t n, const std::string &name) {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w < 0)
-            throw ArcError(kArcErrWriteFile, name + ": " + std::strerror(errno));
-        data += w;
-        n -= static_cast<size_t>(w);
-    }
-}
-
-bool ExistsAt(int dirFd, const std::string &leaf) {
-    struct stat st {};
-    return ::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Extraction and testing
 
 class Unzipper {
 public:
     Unzipper(const UnzipCommand &cmd, Progress &progress, OutputBuffer &out)
-        : cmd_(cmd), progress_(progress), out_(out), umask_(CurrentUmask()) {
-        std::string root = cmd.line.directory;
-        while (root.size() > 1 && root.back() == '/')
-            root.pop_back();
-        destination_ = root.empty() ? "." : root;
-    }
+        : cmd_(cmd), progress_(progress), out_(out) {}
 
     int Run() {
         DirIndex index(ReadZipDirectory(cmd_.line.archive));
         const ZipSelector select(cmd_.line.files);
         ScopedUtf8Locale utf8;
         ReadArchive a = OpenZipReader(cmd_.line.archive, index);
-        if (!cmd_.sw.test)
-            dest_.emplace(destination_);
+        if (cmd_.sw.test)
+            return TestAll(a.get(), index, select);
+        ExtractOptions opt;
+        std::string root = cmd_.line.directory;
+        while (root.size() > 1 && root.back() == '/')
+            root.pop_back();
+        opt.destination = root.empty() ? "." : root;
+        opt.keepFolders = !cmd_.sw.junkPaths;
+        opt.overwrite = cmd_.sw.overwrite ? Overwrite::Replace : Overwrite::Skip;
+        opt.continueAfterDamage = true; // each entry is reached through the directory
+        ExtractionRun run(opt, progress_, out_);
         progress_.Opened(cmd_.line.archive);
-        int worst = kArcOk;
-        // The summary counts files (and links), not folders, and an existing file kept is
-        // skipped, not extracted.
-        size_t matched = 0, files = 0, done = 0;
         archive_entry *e = nullptr;
         while (NextZipHeader(a.get(), &e)) {
             const EntryInfo info = InfoOf(e, index);
             if (!select.Matches(info.name))
                 continue;
-            ++matched;
-            const bool folder = info.IsDirectory();
-            files += !folder;
+            LibArchiveBytes bytes(a.get(), e, info.name);
+            run.Add(info, bytes);
+        }
+        return run.Finish(!select.All());
+    }
+
+private:
+    int TestAll(archive *a, const DirIndex &index, const ZipSelector &select) {
+        progress_.Opened(cmd_.line.archive);
+        int worst = kArcOk;
+        size_t files = 0, done = 0;
+        archive_entry *e = nullptr;
+        while (NextZipHeader(a, &e)) {
+            const EntryInfo info = InfoOf(e, index);
+            if (!select.Matches(info.name) || info.IsDirectory())
+                continue;
+            ++files;
             try {
-                const size_t skippedBefore = skipped_;
-                const int r = cmd_.sw.test ? Test(a.get(), e, info) : Extract(a.get(), e, info);
-                Worst(worst, r);
-                if (r == kArcOk && !folder && skipped_ == skippedBefore)
-                    ++done;
+                Test(a, e, info);
+                ++done;
             } catch (const ArcError &err) {
                 if (err.code() == kArcErrUserCancel)
                     throw;
-                // A folder on the way that is a link names the folder; say which entry it cost.
-                out_.Line(err.code() == kArcErrUnsafePath
-                              ? "refused: " + info.name + " (" + err.detail() + ")"
-                              : std::string(err.what()));
+                out_.Line(err.what());
                 Worst(worst, err.code());
             }
         }
-        FolderTimes();
-        if (matched == 0 && !select.All()) {
+        if (files == 0 && !select.All()) {
             out_.Line("no entry matched");
             return kArcErrNoFiles;
         }
-        out_.Line(std::string(cmd_.sw.test ? "tested: " : "extracted: ") + std::to_string(done) +
-                  " of " + std::to_string(files) +
-                  (skipped_ ? ", " + std::to_string(skipped_) + " skipped" : "") +
+        out_.Line("tested: " + std::to_string(done) + " of " + std::to_string(files) +
                   (worst ? " (with errors)" : ""));
         return worst;
     }
 
-private:
-    int Test(archive *a, archive_entry *e, const EntryInfo &info) {
-        if (info.IsDirectory() || archive_entry_filetype(e) == AE_IFLNK)
-            return kArcOk;
-        ProgressEntry p = ProgressOf(info, info.name);
-        progress_.Send(ARCEXTRACT_BEGIN, p);
-        std::vector<char> buf(kBlockSize);
-        EntryData data(a, e, info);
-        while (const size_t n = data.Read(buf.data(), buf.size())) {
-            p.written += n;
-            progress_.Send(ARCEXTRACT_INPROCESS, p);
-        }
-        progress_.Send(ARCEXTRACT_END, p);
-        if (cmd_.sw.test && !info.name.empty())
+    void Test(archive *a, archive_entry *e, const EntryInfo &info) {
+        if (info.encrypted)
+            throw ArcError(kArcErrPassword, info.name);
+        if (archive_entry_filetype(e) == AE_IFLNK) {
             out_.Line("OK: " + info.name);
-        return kArcOk;
-    }
-
-    int Extract(archive *a, archive_entry *e, const EntryInfo &info) {
-        std::string rel;
-        const PathProblem pp = NormaliseEntryPath(info.name, rel);
-        if (pp != PathProblem::None) {
-            out_.Line("refused: " + info.name + " (" + PathProblemText(pp) + ")");
-            return kArcErrUnsafePath;
+            return;
         }
-        if (rel.empty())
-            return kArcOk;
-        const auto type = archive_entry_filetype(e);
-        if (cmd_.sw.junkPaths) {
-            if (type == AE_IFDIR)
-                return kArcOk;
-            rel = SplitParent(rel).second;
-        }
-        if (type == AE_IFDIR) {
-            UniqueFd fd = dest_->OpenFolder(rel, true);
-            folders_.emplace_back(rel, info.mtime);
-            return kArcOk;
-        }
-        if (archive_entry_is_encrypted(e)) {
-            out_.Line("encrypted: " + info.name);
-            return kArcErrPassword;
-        }
-        if (type == AE_IFLNK)
-            return Symlink(rel, info);
-        if (type != AE_IFREG && type != 0) {
-            out_.Line("skipped: " + info.name + " (special file)");
-            return kArcErrUnsupported;
-        }
-        auto [parent, leaf] = SplitParent(rel);
-        UniqueFd dir = dest_->OpenFolder(parent, true);
-        if (!cmd_.sw.overwrite && ExistsAt(dir.get(), leaf))
-            return Skipped(info);
-        ProgressEntry p = ProgressOf(info, destination_ + "/" + rel);
+        ProgressEntry p = ProgressFor(info, info.name, info.name);
         progress_.Send(ARCEXTRACT_BEGIN, p);
-        AtomicFile file = AtomicFile::CreateAt(dir.get(), leaf, kArcErrWriteFile);
         std::vector<char> buf(kBlockSize);
         EntryData data(a, e, info);
         while (const size_t n = data.Read(buf.data(), buf.size())) {
-            WriteAll(file.fd(), buf.data(), n, info.name);
             p.written += n;
             progress_.Send(ARCEXTRACT_INPROCESS, p);
         }
-        const mode_t mode = (info.mode & 0777) ? (info.mode & 0777) : 0666;
-        ::fchmod(file.fd(), mode & ~umask_);
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(info.mtime), 0}};
-        ::futimens(file.fd(), times);
-        if (!file.Commit(cmd_.sw.overwrite))
-            return Skipped(info);
         progress_.Send(ARCEXTRACT_END, p);
-        return kArcOk;
-    }
-
-    int Symlink(const std::string &rel, const EntryInfo &info) {
-        if (!LinkStaysInside(rel, info.linkTarget)) {
-            out_.Line("refused: " + info.name + " -> " + info.linkTarget +
-                      " (link leading outside the destination)");
-            return kArcErrUnsafePath;
-        }
-        auto [parent, leaf] = SplitParent(rel);
-        UniqueFd dir = dest_->OpenFolder(parent, true);
-        if (ExistsAt(dir.get(), leaf) && !cmd_.sw.overwrite)
-            return Skipped(info);
-        const std::string temp = "." + leaf + ".link.tmp";
-        ::unlinkat(dir.get(), temp.c_str(), 0);
-        if (::symlinkat(info.linkTarget.c_str(), dir.get(), temp.c_str()) != 0 ||
-            ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
-            const int err = errno;
-            ::unlinkat(dir.get(), temp.c_str(), 0);
-            throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(err));
-        }
-        return kArcOk;
-    }
-
-    int Skipped(const EntryInfo &info) {
-        out_.Line("skipped: " + info.name + " (exists)");
-        ++skipped_;
-        return kArcOk;
-    }
-
-    void FolderTimes() {
-        // Last, after their contents stopped changing them.
-        for (auto it = folders_.rbegin(); it != folders_.rend(); ++it) {
-            try {
-                UniqueFd fd = dest_->OpenFolder(it->first, false);
-                const struct timespec times[2] = {{0, UTIME_OMIT},
-                                                  {static_cast<time_t>(it->second), 0}};
-                ::futimens(fd.get(), times);
-            } catch (const ArcError &) {
-            }
-        }
+        out_.Line("OK: " + info.name);
     }
 
     const UnzipCommand &cmd_;
     Progress &progress_;
     OutputBuffer &out_;
-    mode_t umask_;
-    std::string destination_;
-    std::optional<SafeDestination> dest_;
-    std::vector<std::pair<std::string, int64_t>> folders_;
-    size_t skipped_ = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -707,7 +576,7 @@ private:
     // Copies the current entry of r into w. Any failure to read its data, a bad CRC included,
     // ends the run: a rewritten archive never carries damaged data on as if it were sound.
     void CopyOldEntry(archive *r, archive_entry *e, archive *w, const EntryInfo &info) {
-        ProgressEntry p = ProgressOf(info, info.name);
+        ProgressEntry p = ProgressFor(info, info.name, info.name);
         progress_.Send(ARCEXTRACT_COPY, p);
         WriteHeader(w, e, info.name, info.linkTarget);
         std::vector<char> buf(kBlockSize);
@@ -801,7 +670,7 @@ int RunExtractMem(const std::string &commandLine, unsigned char *buffer, DWORD s
             continue;
         if (archive_entry_is_encrypted(e))
             throw ArcError(kArcErrPassword, info.name);
-        ProgressEntry p = ProgressOf(info, info.name);
+        ProgressEntry p = ProgressFor(info, info.name, info.name);
         progress.Send(ARCEXTRACT_BEGIN, p);
         size_t total = 0;
         char *dst = reinterpret_cast<char *>(buffer);
