@@ -271,18 +271,7 @@ SEVENZIP_EXPORT HARC SevenZipOpenArchive(HWND, const char *archive, DWORD) {
 }
 
 SEVENZIP_EXPORT BOOL SevenZipCheckArchive(const char *archive, int mode) {
-    return Guard<BOOL>(0, [&]() -> BOOL {
-        if (!archive)
-            return 0;
-        ScopedUtf8Locale utf8;
-        if (mode & 2) {
-            OutputBuffer none(nullptr, 0);
-            Progress quiet(nullptr);
-            return TestEntries(archive, ReaderSetup7z, EntrySelector(), quiet, none) == 0;
-        }
-        ReadEntries(archive, ReaderSetup7z);
-        return 1;
-    });
+    return Guard<BOOL>(0, [&] { return CheckArchiveFile(archive, mode, ReaderSetup7z); });
 }
 
 ARCLIB_DEFINE_COMMON_EXPORTS(SevenZip)

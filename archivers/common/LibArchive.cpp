@@ -409,6 +409,22 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
     return run.Finish(!opt.select.Empty());
 }
 
+BOOL CheckArchiveFile(const char *archive, int mode, const ReaderSetup &setup) {
+    if (!archive)
+        return 0;
+    struct stat st {};
+    if (::stat(archive, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
+        return 0;
+    ScopedUtf8Locale utf8;
+    if (mode & 2) {
+        OutputBuffer none(nullptr, 0);
+        Progress quiet(nullptr);
+        return TestEntries(archive, setup, EntrySelector(), quiet, none) == 0;
+    }
+    ReadEntries(archive, setup);
+    return 1;
+}
+
 int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySelector &select,
                 Progress &progress, OutputBuffer &out) {
     ScopedUtf8Locale utf8;

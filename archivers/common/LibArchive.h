@@ -108,6 +108,11 @@ std::vector<EntryInfo> ReadEntries(const std::string &path, const ReaderSetup &s
 int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySelector &select,
                 Progress &progress, OutputBuffer &out);
 
+// The answer of a CheckArchive entry point: non-zero when the archive reads to its end, headers
+// only or, when mode has bit 2 (the full check), every entry's data too. An empty file is no
+// archive.
+BOOL CheckArchiveFile(const char *archive, int mode, const ReaderSetup &setup);
+
 // Extracts the selected entries. Entries that would land outside the destination are refused and
 // reported; the others are still extracted. Returns 0, or the most serious code met
 // (kArcErrDamaged stops at once; kArcErrUnsafePath, kArcErrWriteFile, kArcErrPassword after the

@@ -417,24 +417,8 @@ TAR_EXPORT HARC TarOpenArchive(HWND, const char *archive, DWORD) {
     return Guard<HARC>(nullptr, [&] { return OpenTar(archive); });
 }
 
-// Valid when the archive reads to its end: headers only, or every entry's data too when mode has
-// bit 2 (the full check).
 TAR_EXPORT BOOL TarCheckArchive(const char *archive, int mode) {
-    return Guard<BOOL>(0, [&]() -> BOOL {
-        if (!archive)
-            return 0;
-        struct stat st {};
-        if (::stat(archive, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0)
-            return 0; // an empty file is no archive
-        ScopedUtf8Locale utf8;
-        if (mode & 2) {
-            OutputBuffer none(nullptr, 0);
-            Progress quiet(nullptr);
-            return TestEntries(archive, ReaderSetupTar, EntrySelector(), quiet, none) == 0;
-        }
-        ReadEntries(archive, ReaderSetupTar);
-        return 1;
-    });
+    return Guard<BOOL>(0, [&] { return CheckArchiveFile(archive, mode, ReaderSetupTar); });
 }
 
 // 0 not ours; 1 tar, cpio or ar; 2 gzip-compressed archive, 3 gzip-compressed file; 4 and 5 the
