@@ -4,6 +4,7 @@
 #include "archivers/common/LibArchive.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -58,6 +59,26 @@ Timespec2 TimesOf(const EntryInfo &info) {
         ts.t[0].tv_nsec = static_cast<long>(info.atimeNs);
     }
     return ts;
+}
+
+// Gives a new link its name in one step, replacing what is there: it is made under a free
+// temporary name first (never one that exists, which would be somebody's file), then renamed.
+template <class Make>
+void PlaceLink(int dir, const std::string &leaf, const std::string &entry, Make make) {
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    for (int attempt = 0;; ++attempt) {
+        temp = "." + leaf + ".link-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        if (make(temp.c_str()) == 0)
+            break;
+        if (errno != EEXIST || attempt >= 100)
+            throw ArcError(kArcErrWriteFile, entry + ": " + std::strerror(errno));
+    }
+    if (::renameat(dir, temp.c_str(), dir, leaf.c_str()) != 0) {
+        const int e = errno;
+        ::unlinkat(dir, temp.c_str(), 0);
+        throw ArcError(kArcErrWriteFile, entry + ": " + std::strerror(e));
+    }
 }
 
 // Writes the entry's data into fd, reporting progress. Nothing past the size the header declares
@@ -167,14 +188,9 @@ int Extractor::Symlink(const std::string &rel, const EntryInfo &info) {
         if (opt_.overwrite == Overwrite::RenameNew)
             leaf = FreeName(dir.get(), leaf);
     }
-    std::string temp = "." + leaf + ".link.tmp";
-    ::unlinkat(dir.get(), temp.c_str(), 0);
-    if (::symlinkat(info.linkTarget.c_str(), dir.get(), temp.c_str()) != 0 ||
-        ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
-        int e = errno;
-        ::unlinkat(dir.get(), temp.c_str(), 0);
-        throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(e));
-    }
+    PlaceLink(dir.get(), leaf, info.name, [&](const char *temp) {
+        return ::symlinkat(info.linkTarget.c_str(), dir.get(), temp);
+    });
     Done(info, rel);
     return 0;
 }
@@ -204,14 +220,9 @@ int Extractor::Hardlink(const std::string &rel, const std::string &target, const
         if (opt_.overwrite == Overwrite::RenameNew)
             leaf = FreeName(dir.get(), leaf);
     }
-    std::string temp = "." + leaf + ".link.tmp";
-    ::unlinkat(dir.get(), temp.c_str(), 0);
-    if (::linkat(tdir.get(), tleaf.c_str(), dir.get(), temp.c_str(), 0) != 0 ||
-        ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
-        int e = errno;
-        ::unlinkat(dir.get(), temp.c_str(), 0);
-        throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(e));
-    }
+    PlaceLink(dir.get(), leaf, info.name, [&](const char *temp) {
+        return ::linkat(tdir.get(), tleaf.c_str(), dir.get(), temp, 0);
+    });
     Done(info, rel);
     return 0;
 }
