@@ -1,0 +1,255 @@
+#include "archivers/common/LibArchive.h"
+
+#include "archivers/common/ArcErrors.h"
+#include "platform/CodePage.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// Writing archives: entries from disk or copied from another archive, the files to pack, and the
+// archive file replaced in one step.
+namespace arclib {
+
+void WriteHeader(archive *w, archive_entry *e, const std::string &name, const std::string &link) {
+    // The zip writer sets its UTF-8 flag by the locale: bytes that are not UTF-8 must not get it.
+    std::optional<ScopedLocale> raw;
+    if (!platform::IsValidUtf8(name) || !platform::IsValidUtf8(link))
+        raw.emplace("C");
+    Check(w, archive_write_header(w, e), kArcErrWriteArchive, name);
+}
+
+void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, OutputBuffer &out) {
+    struct stat st {};
+    if (::lstat(src.diskPath.c_str(), &st) != 0)
+        throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
+    EntryPtr e(archive_entry_new());
+    if (!e)
+        throw std::bad_alloc();
+    UniqueFd fd;
+    std::string linkTarget;
+    if (S_ISREG(st.st_mode)) {
+        fd = UniqueFd(::open(src.diskPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd || ::fstat(fd.get(), &st) != 0)
+            throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
+    } else if (S_ISLNK(st.st_mode)) {
+        std::vector<char> buf(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        ssize_t n = ::readlink(src.diskPath.c_str(), buf.data(), buf.size() - 1);
+        if (n < 0)
+            throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
+        linkTarget.assign(buf.data(), static_cast<size_t>(n));
+    } else if (!S_ISDIR(st.st_mode)) {
+        out.Line("skipped: " + src.diskPath + " (special file)");
+        return;
+    }
+    archive_entry_copy_stat(e.get(), &st);
+    archive_entry_set_nlink(e.get(), 1);
+    archive_entry_set_ino(e.get(), 0);
+    archive_entry_set_dev(e.get(), 0);
+    SetEntryName(e.get(), src.entryName);
+    if (S_ISLNK(st.st_mode)) {
+        SetLinkTarget(e.get(), linkTarget);
+        archive_entry_set_size(e.get(), 0);
+    } else if (S_ISDIR(st.st_mode)) {
+        archive_entry_set_size(e.get(), 0);
+    }
+    ProgressEntry p;
+    p.source = src.diskPath;
+    p.destination = src.entryName;
+    p.size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    p.mtime = st.st_mtime;
+    p.mode = st.st_mode;
+    progress.Send(ARCEXTRACT_BEGIN, p);
+    WriteHeader(w, e.get(), src.entryName, linkTarget);
+    if (fd) {
+        std::vector<char> buf(kBlockSize);
+        uint64_t left = p.size;
+        while (left > 0) {
+            ssize_t n = ReadFully(fd.get(), buf.data(), std::min<uint64_t>(left, buf.size()));
+            if (n < 0)
+                throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
+            // A file that changes while it is read would be stored cut or padded: it fails.
+            if (n == 0)
+                throw ArcError(kArcErrReadSource,
+                               src.diskPath + ": the file shrank while it was packed");
+            if (archive_write_data(w, buf.data(), static_cast<size_t>(n)) < 0)
+                Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, src.entryName);
+            left -= static_cast<uint64_t>(n);
+            p.written = p.size - left;
+            progress.Send(ARCEXTRACT_INPROCESS, p);
+        }
+        char probe;
+        ssize_t more = ReadFully(fd.get(), &probe, 1);
+        struct stat after {};
+        if (more != 0 || ::fstat(fd.get(), &after) != 0 || after.st_size != st.st_size ||
+            after.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+            after.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
+            throw ArcError(kArcErrReadSource,
+                           src.diskPath + ": the file changed while it was packed");
+    }
+    Check(w, archive_write_finish_entry(w), kArcErrWriteArchive, src.entryName);
+    progress.Send(ARCEXTRACT_END, p);
+}
+
+void RequireUtf8Names(const std::vector<SourceFile> &files) {
+    for (const auto &f : files)
+        if (!platform::IsValidUtf8(f.entryName))
+            throw ArcError(kArcErrReadSource,
+                           f.diskPath + ": the name is not valid UTF-8, and this format stores "
+                                        "Unicode names only");
+}
+
+void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress) {
+    EntryInfo info = ToEntryInfo(e);
+    ProgressEntry p = ProgressFor(info, info.name, info.name);
+    progress.Send(ARCEXTRACT_COPY, p);
+    // Folders go in under their bare name, as new ones do: a writer adds what its format wants
+    // (the 7z writer would keep a trailing '/' as part of the name).
+    if (info.IsDirectory() && info.name.size() > 1 && info.name.back() == '/') {
+        info.name.pop_back();
+        SetEntryName(e, info.name);
+    }
+    WriteHeader(w, e, info.name, info.linkTarget);
+    std::vector<char> buf(kBlockSize);
+    for (;;) {
+        la_ssize_t n = archive_read_data(r, buf.data(), buf.size());
+        if (n == 0)
+            break;
+        // Any negative answer, a warning included (a bad CRC), is damaged data: copying it on
+        // into the rewritten archive would hide the damage and report success.
+        if (n < 0)
+            Check(r, ARCHIVE_FATAL, kArcErrDamaged, info.name);
+        if (archive_write_data(w, buf.data(), static_cast<size_t>(n)) < 0)
+            Check(w, ARCHIVE_FATAL, kArcErrWriteArchive, info.name);
+    }
+    Check(w, archive_write_finish_entry(w), kArcErrWriteArchive, info.name);
+}
+
+namespace {
+
+bool HasWildcard(std::string_view s) {
+    return s.find_first_of("*?") != std::string_view::npos;
+}
+
+std::string JoinPath(const std::string &base, const std::string &name) {
+    if (base.empty() || (!name.empty() && name[0] == '/'))
+        return name;
+    return base.back() == '/' ? base + name : base + "/" + name;
+}
+
+class Collector {
+public:
+    Collector(const CollectOptions &opt, OutputBuffer &out) : opt_(opt), out_(out) {}
+
+    void Argument(const std::string &arg) {
+        std::string disk = JoinPath(opt_.baseDir, arg);
+        struct stat st {};
+        if (::lstat(disk.c_str(), &st) == 0) {
+            Add(disk, StoredNameFor(arg), st);
+            return;
+        }
+        if (!HasWildcard(arg))
+            throw ArcError(kArcErrReadSource, disk + ": " + std::strerror(errno));
+        // A wildcard in the last part of the name, matched in its folder.
+        auto [folder, pattern] = SplitParent(arg);
+        size_t before = files_.size();
+        Wild(folder, pattern);
+        if (files_.size() == before)
+            out_.Line("no file matches " + arg);
+    }
+
+    std::vector<SourceFile> Take() { return std::move(files_); }
+
+private:
+    void Wild(const std::string &folder, const std::string &pattern) {
+        std::string diskFolder = JoinPath(opt_.baseDir, folder.empty() ? "." : folder);
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto &d : std::filesystem::directory_iterator(diskFolder, ec))
+            names.push_back(d.path().filename().string());
+        std::sort(names.begin(), names.end());
+        for (const auto &n : names) {
+            std::string rel = folder.empty() ? n : folder + "/" + n;
+            std::string disk = JoinPath(opt_.baseDir, rel);
+            struct stat st {};
+            if (::lstat(disk.c_str(), &st) != 0)
+                continue;
+            if (WildcardMatch(pattern, n))
+                Add(disk, StoredNameFor(rel), st);
+            else if (opt_.recurseWildcards && S_ISDIR(st.st_mode))
+                Wild(rel, pattern);
+        }
+    }
+
+    void Add(const std::string &disk, const std::string &stored, const struct stat &st) {
+        if (opt_.skipIno != 0 && st.st_dev == opt_.skipDev && st.st_ino == opt_.skipIno) {
+            out_.Line("skipped: " + disk + " (the archive itself)");
+            return;
+        }
+        std::string name = opt_.keepFolders ? stored : SplitParent(stored).second;
+        if (name.empty()) // "/" or "." itself: only its contents
+            name.clear();
+        else if (!opt_.exclude.Empty() && opt_.exclude.Matches(name))
+            return;
+        else if (seen_.insert(name).second)
+            files_.push_back({disk, name});
+        if (S_ISDIR(st.st_mode) && opt_.recurseFolders) {
+            std::vector<std::string> children;
+            std::error_code ec;
+            for (const auto &d : std::filesystem::directory_iterator(disk, ec))
+                children.push_back(d.path().filename().string());
+            if (ec)
+                throw ArcError(kArcErrReadSource, disk + ": " + ec.message());
+            std::sort(children.begin(), children.end());
+            for (const auto &c : children) {
+                std::string childDisk = disk.back() == '/' ? disk + c : disk + "/" + c;
+                struct stat cst {};
+                if (::lstat(childDisk.c_str(), &cst) != 0)
+                    continue;
+                Add(childDisk, stored.empty() ? c : stored + "/" + c, cst);
+            }
+        }
+    }
+
+    const CollectOptions &opt_;
+    OutputBuffer &out_;
+    std::vector<SourceFile> files_;
+    std::set<std::string> seen_;
+};
+
+} // namespace
+
+std::vector<SourceFile> CollectSources(const std::vector<std::string> &args,
+                                       const CollectOptions &opt, OutputBuffer &out) {
+    Collector c(opt, out);
+    for (const auto &a : args)
+        c.Argument(a);
+    return c.Take();
+}
+
+void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
+                      const std::function<void(archive *)> &body) {
+    AtomicFile file = AtomicFile::Create(path, kArcErrWriteArchive);
+    struct stat old {};
+    const bool replacing = ::stat(path.c_str(), &old) == 0;
+    if (replacing)
+        ::fchmod(file.fd(), old.st_mode & 07777);
+    WriteArchive w(archive_write_new());
+    if (!w)
+        throw std::bad_alloc();
+    setup(w.get());
+    Check(w.get(), archive_write_open_fd(w.get(), file.fd()), kArcErrWriteArchive, path);
+    body(w.get());
+    Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path);
+    // Only an old archive is at stake in a crash: its replacement reaches the disk before the
+    // rename. A new archive skips the cost.
+    file.Commit(true, replacing);
+}
+
+} // namespace arclib
