@@ -48,8 +48,9 @@ int64_t DosToUnix(uint32_t stamp) {
                                             static_cast<uint16_t>(stamp));
 }
 
-// Raw name bytes to UTF-8 with '/' between folders. In code page 932 a trail byte equal to '\'
-// belongs to its character, so the walk goes character by character.
+// Raw name bytes to UTF-8 (or, with utf8 set, kept as they are) with '/' between folders. In code
+// page 932 a trail byte equal to '\' belongs to its character, so the walk goes character by
+// character. A leading separator is kept: the name is absolute and extraction refuses it.
 std::string DecodeName(const std::string &raw, bool utf8) {
     std::string out;
     out.reserve(raw.size());
@@ -67,14 +68,14 @@ std::string DecodeName(const std::string &raw, bool utf8) {
         }
         if (c == 0xFF || c == '\\' || c == '/') {
             flush();
-            if (!out.empty() && out.back() != '/')
+            if (out.empty() ? i == 0 : out.back() != '/')
                 out += '/';
             continue;
         }
         piece += raw[i];
     }
     flush();
-    while (!out.empty() && out.back() == '/')
+    while (out.size() > 1 && out.back() == '/')
         out.pop_back();
     return out;
 }
@@ -159,13 +160,14 @@ void Finish(Entry &e, const Parsed &ps) {
     if (!raw.empty() && static_cast<unsigned char>(raw.back()) != 0xFF)
         raw += '\xFF';
     raw += ps.rawName;
-    // The name's code page: what the header says, else UTF-8 for a Unix-made name that is valid
-    // UTF-8, else code page 932 (the archivers of the format's home).
+    // The name's code page: what the header says; else a Unix-made name is its bytes as they are
+    // (UTF-8 when it is valid UTF-8, and a name in another encoding stays byte for byte, as lhasa
+    // and libarchive read it); else code page 932 (the archivers of the format's home).
     bool utf8;
     if (ps.codePage)
         utf8 = *ps.codePage == 65001;
     else
-        utf8 = e.osId == 'U' && platform::IsValidUtf8(raw);
+        utf8 = e.osId == 'U';
     e.name = DecodeName(raw, utf8);
     if (e.unixMode && (*e.unixMode & 0xF000) == 0xA000) {
         e.isSymlink = true;
@@ -199,13 +201,13 @@ void MemoryIn::Skip(uint64_t n) {
 bool LooksLikeHeader(const uint8_t *p, size_t n) {
     if (n < 22)
         return false;
-    if (p[2] != '-' || p[6] != '-' || (p[3] != 'l'))
+    if (p[2] != '-' || p[6] != '-' || p[20] > 3)
         return false;
-    if (p[20] > 3)
-        return false;
-    return MethodFromId(std::string_view(reinterpret_cast<const char *>(p + 2), 5)) !=
-               Method::Unknown ||
-           (p[4] == 'h' || p[4] == 'z');
+    // Methods we do not decode (-pm2-, -lh1-, ...) are still entries: listed, refused one by one.
+    auto methodChar = [](uint8_t c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    };
+    return methodChar(p[3]) && methodChar(p[4]) && methodChar(p[5]);
 }
 
 bool Reader::Next(Entry &e) {
@@ -254,7 +256,11 @@ bool Reader::Next(Entry &e) {
         got = 28;
         break;
     }
-    if (headerLen < 22 || headerLen > kMaxHeader)
+    // The smallest header of each level: level 0 with an empty name and no CRC, level 1 with an
+    // empty name, its CRC, OS id and the size of the first extended header, the fixed parts of
+    // levels 2 and 3 with the size of the first extended header.
+    static constexpr size_t kMinHeader[4] = {22, 27, 26, 32};
+    if (headerLen < kMinHeader[e.level] || headerLen > kMaxHeader)
         throw LhaError("bad header size");
     if (e.level != 3)
         header_.assign(fixed, fixed + std::min(got, headerLen));
@@ -324,8 +330,6 @@ bool Reader::Next(Entry &e) {
         e.mtime = static_cast<int32_t>(Le32(h + 15));
         unsigned width = e.level == 2 ? 2 : 4;
         size_t extStart = e.level == 2 ? 26 : 32;
-        if (extStart > headerLen)
-            throw LhaError("bad header size");
         size_t first = width == 2 ? Le16(h + 24) : Le32(h + 28);
         std::vector<uint8_t> forCrc = header_;
         uint64_t total = 0;
@@ -359,11 +363,21 @@ void Reader::Extract(OutStream &out) {
         return;
     }
     uint64_t start = in_.Tell();
-    uint16_t crc = Decode(cur_.method, in_, cur_.packedSize, cur_.originalSize, out);
-    // Decoders may stop short of the packed size; the next header starts after it.
-    uint64_t used = in_.Tell() - start;
-    if (used < cur_.packedSize)
-        in_.Skip(cur_.packedSize - used);
+    // Decoders may stop short of the packed size, also when they fail; the next header starts
+    // after it either way, so the walk can go on with the next entry.
+    auto toNextHeader = [&] {
+        uint64_t used = in_.Tell() - start;
+        if (used < cur_.packedSize)
+            in_.Skip(cur_.packedSize - used);
+    };
+    uint16_t crc = 0;
+    try {
+        crc = Decode(cur_.method, in_, cur_.packedSize, cur_.originalSize, out);
+    } catch (const LhaError &) {
+        toNextHeader();
+        throw;
+    }
+    toNextHeader();
     if (!cur_.isDir && cur_.hasCrc && crc != cur_.crc)
         throw LhaError("CRC mismatch");
 }
@@ -416,9 +430,13 @@ std::vector<uint8_t> BuildLevel2Header(const NewEntry &e, Method m, uint64_t pac
         d += '\xFF';
         ext(kExtDir, reinterpret_cast<const uint8_t *>(d.data()), d.size());
     }
-    uint8_t cp[4];
-    put32(cp, 65001);
-    ext(kExtCodePage, cp, 4);
+    // A name that is not UTF-8 (legal on Linux) is stored as its bytes, without claiming a code
+    // page: a Unix-made name without one is read byte for byte (by us, lhasa and libarchive).
+    if (platform::IsValidUtf8(e.name) && platform::IsValidUtf8(e.linkTarget)) {
+        uint8_t cp[4];
+        put32(cp, 65001);
+        ext(kExtCodePage, cp, 4);
+    }
     uint8_t mode[2];
     uint32_t type = e.isDir ? 0x4000u : !e.linkTarget.empty() ? 0xA000u : 0x8000u;
     put16(mode, type | (e.unixMode & 07777));

@@ -394,8 +394,11 @@ uint16_t DecodeLz5(InStream &in, uint64_t packed, uint64_t orig, OutStream &out)
 }
 
 uint16_t CopyStored(InStream &in, uint64_t packed, uint64_t orig, OutStream &out) {
+    // Stored data is the file itself: any other packed size is a lying header.
     if (packed < orig)
         throw LhaError("stored entry is shorter than its size");
+    if (packed > orig)
+        throw LhaError("stored entry is longer than its size");
     std::vector<uint8_t> buf(65536);
     uint16_t crc = 0;
     uint64_t left = orig;

@@ -40,7 +40,9 @@ std::string ErrText(int e) {
 // Buffered reading of a file descriptor, with forward skips (a seek).
 class FdIn : public lha::SeekableIn {
 public:
-    FdIn(int fd, int errorCode) : fd_(fd), code_(errorCode) {}
+    // what names the file in messages.
+    FdIn(int fd, int errorCode, std::string what)
+        : fd_(fd), code_(errorCode), what_(std::move(what)) {}
     size_t Read(uint8_t *buf, size_t n) override {
         size_t done = 0;
         while (done < n) {
@@ -78,7 +80,7 @@ public:
         uint64_t size = ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
         uint64_t target = std::min(offset_ + n, std::max(size, offset_));
         if (::lseek(fd_, static_cast<off_t>(target), SEEK_SET) < 0)
-            throw ArcError(code_, "seek: " + ErrText(errno));
+            throw ArcError(code_, what_ + ": seek: " + ErrText(errno));
         offset_ = target;
     }
     uint64_t Tell() const override { return offset_; }
@@ -90,11 +92,12 @@ private:
             if (r >= 0)
                 return r;
             if (errno != EINTR)
-                throw ArcError(code_, "read: " + ErrText(errno));
+                throw ArcError(code_, what_ + ": read: " + ErrText(errno));
         }
     }
     int fd_;
     int code_;
+    std::string what_;
     std::vector<uint8_t> buf_ = std::vector<uint8_t>(64 * 1024);
     size_t pos_ = 0, end_ = 0;
     uint64_t offset_ = 0;
@@ -143,7 +146,8 @@ private:
     std::string what_;
 };
 
-// Reports progress after each block read from a file being packed.
+// Reports progress after each block read from a file being packed. A file that gives more than
+// the size it had when it was opened fails at once (its end could never be reached otherwise).
 class ProgressIn : public lha::InStream {
 public:
     ProgressIn(lha::InStream &in, Progress &progress, ProgressEntry &entry)
@@ -151,6 +155,10 @@ public:
     size_t Read(uint8_t *buf, size_t n) override {
         size_t r = in_.Read(buf, n);
         entry_.written += r;
+        if (entry_.written > entry_.size)
+            throw ArcError(kArcErrReadSource, entry_.source +
+                                                  ": the file grew while it was read (more than " +
+                                                  std::to_string(entry_.size) + " bytes)");
         if (r)
             progress_.Send(ARCEXTRACT_INPROCESS, entry_);
         return r;
@@ -237,7 +245,7 @@ EntryInfo ToInfo(const lha::Entry &e) {
 
 std::vector<lha::Entry> ReadAll(const std::string &path) {
     UniqueFd fd = OpenArchiveFile(path);
-    FdIn in(fd.get(), kArcErrArchiveNotFound);
+    FdIn in(fd.get(), kArcErrArchiveNotFound, path);
     lha::Reader reader(in);
     std::vector<lha::Entry> entries;
     lha::Entry e;
@@ -364,7 +372,7 @@ void SetTimes(int fd, int64_t mtime) {
 int Extract(const Options &o, HWND hwnd, OutputBuffer &out, bool testOnly) {
     const std::string &path = o.cl.archive;
     UniqueFd fd = OpenArchiveFile(path);
-    FdIn in(fd.get(), kArcErrArchiveNotFound);
+    FdIn in(fd.get(), kArcErrArchiveNotFound, path);
     lha::Reader reader(in);
     Selection sel = MakeSelection(o);
     Progress progress(hwnd);
@@ -651,6 +659,12 @@ private:
 // Appends one file from disk as a new entry at the current end of fd: -lh5- unless that does not
 // shrink the data, then -lh0-. The header is written first and patched when the sizes are known.
 void WriteEntry(int fd, const Source &src, bool store, Progress &progress, OutputBuffer &out) {
+    // 0xFF separates folders in the format; a name in UTF-8 never holds it, a name in another
+    // encoding (Latin-1 'ÿ') might, and would not read back the same.
+    if (src.name.find('\xFF') != std::string::npos)
+        throw ArcError(kArcErrReadSource,
+                       src.diskPath + ": the name holds the byte 0xFF, which an LHA archive "
+                                      "reads as a folder separator");
     lha::NewEntry ne;
     ne.name = src.name;
     ne.mtime = src.st.st_mtime;
@@ -695,7 +709,7 @@ void WriteEntry(int fd, const Source &src, bool store, Progress &progress, Outpu
     lha::EncodeResult r;
     lha::Method method = lha::Method::Lh5;
     if (!store && size > 0) {
-        FdIn fin(in.get(), kArcErrReadSource);
+        FdIn fin(in.get(), kArcErrReadSource, src.diskPath);
         ProgressIn pin(fin, progress, p);
         FdOut fout(fd, kArcErrWriteArchive, what);
         r = lha::EncodeLh5(pin, fout, size);
@@ -709,7 +723,7 @@ void WriteEntry(int fd, const Source &src, bool store, Progress &progress, Outpu
             ::lseek(fd, static_cast<off_t>(dataAt), SEEK_SET) < 0 ||
             ::lseek(in.get(), 0, SEEK_SET) < 0)
             throw ArcError(kArcErrWriteArchive, what + ": " + ErrText(errno));
-        FdIn fin(in.get(), kArcErrReadSource);
+        FdIn fin(in.get(), kArcErrReadSource, src.diskPath);
         ProgressIn pin(fin, progress, p);
         std::vector<uint8_t> buf(64 * 1024);
         r = {};
@@ -723,8 +737,12 @@ void WriteEntry(int fd, const Source &src, bool store, Progress &progress, Outpu
         }
         r.packedSize = r.originalSize;
     }
-    if (!wide && r.originalSize >= 0xFFFFFFFFull)
-        throw ArcError(kArcErrReadSource, src.diskPath + ": the file grew while it was read");
+    // Nothing padded or cut: the entry holds the file as it was when it was opened, or the pack
+    // fails.
+    if (r.originalSize != size)
+        throw ArcError(kArcErrReadSource, src.diskPath + ": the file shrank while it was read (" +
+                                              std::to_string(r.originalSize) + " of " +
+                                              std::to_string(size) + " bytes)");
     auto h = lha::BuildLevel2Header(ne, method, r.packedSize, r.originalSize, r.crc, wide);
     PWriteAll(fd, h.data(), h.size(), headerAt, kArcErrWriteArchive, what);
     p.compressed = r.packedSize;
@@ -907,7 +925,7 @@ int ExtractMemory(HWND hwnd, const char *line, unsigned char *buffer, DWORD size
         throw ArcError(kArcErrCommandLine, "memory extraction takes no command " + o.cl.command);
     const std::string &path = o.cl.archive;
     UniqueFd fd = OpenArchiveFile(path);
-    FdIn in(fd.get(), kArcErrArchiveNotFound);
+    FdIn in(fd.get(), kArcErrArchiveNotFound, path);
     lha::Reader reader(in);
     Selection sel = MakeSelection(o);
     Progress progress(hwnd);
@@ -949,7 +967,7 @@ BOOL Check(const char *archive, int mode) {
     UniqueFd fd(::open(archive, O_RDONLY | O_CLOEXEC));
     if (!fd)
         return 0;
-    FdIn in(fd.get(), kArcErrArchiveNotFound);
+    FdIn in(fd.get(), kArcErrArchiveNotFound, archive);
     lha::Reader reader(in);
     lha::Entry e;
     try {
