@@ -72,17 +72,18 @@ std::vector<std::string> ReadResponseFile(const std::string &path) {
                        "cannot read the response file " + path + ": " + std::strerror(errno));
     if (!S_ISREG(st.st_mode))
         throw ArcError(kArcErrCommandLine, "the response file " + path + " is not a regular file");
+    const ArcError tooLarge(kArcErrCommandLine, "the response file " + path + " is larger than " +
+                                                    std::to_string(kMaxResponseFileSize >> 20) +
+                                                    " MiB");
     if (st.st_size > kMaxResponseFileSize)
-        throw ArcError(kArcErrCommandLine, "the response file " + path + " is larger than " +
-                                               std::to_string(kMaxResponseFileSize >> 20) + " MiB");
+        throw tooLarge;
     // Read up to one byte past the limit, so a file that grew after fstat is caught too.
     std::string text;
     if (!ReadUpTo(fd.get(), text, static_cast<size_t>(kMaxResponseFileSize) + 1))
         throw ArcError(kArcErrCommandLine,
                        "cannot read the response file " + path + ": " + std::strerror(errno));
     if (text.size() > static_cast<size_t>(kMaxResponseFileSize))
-        throw ArcError(kArcErrCommandLine, "the response file " + path + " is larger than " +
-                                               std::to_string(kMaxResponseFileSize >> 20) + " MiB");
+        throw tooLarge;
     std::vector<std::string> names;
     size_t pos = 0;
     while (pos < text.size()) {
