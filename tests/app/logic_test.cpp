@@ -55,12 +55,13 @@ constexpr size_t Yes = 0, No = 1;
 struct Harness {
     explicit Harness(const TestDir &dir) : view(log), program(dir / "QUORVEL") {}
     TQuorvelLogic Make() {
-        return TQuorvelLogic(view, program, [this](const std::string &s, const std::string &d) {
-            log.push_back("compress " + s + " " + d);
-            if (compressThrows)
-                throw archives::EArchiver("書庫の形式を判別できません。");
-            return compressResult;
-        });
+        return TQuorvelLogic(view, program,
+                             [this](const std::string &s, const std::string &d, std::string &) {
+                                 log.push_back("compress " + s + " " + d);
+                                 if (compressThrows)
+                                     throw archives::EArchiver("書庫の形式を判別できません。");
+                                 return compressResult;
+                             });
     }
     std::vector<std::string> log;
     FakeView view;
@@ -238,9 +239,12 @@ TEST(Handlers, ExecuteAsksThenReportsTheOutcome) {
         {{Yes, Yes},
          0,
          {"box:May I do the File Compres a.txt to a.lzh?", "compress", "box:Successful!"}},
+        // The failure box says why under "JOB failure".
         {{Yes, Yes},
          -1,
-         {"box:May I do the File Compres a.txt to a.lzh?", "compress", "box:JOB failure"}},
+         {"box:May I do the File Compres a.txt to a.lzh?", "compress",
+          "box:JOB failure\nCompress " + (dir / "a.txt") + " to " + (dir / "a.lzh") +
+              ": the archiver library answered -1"}},
     };
     for (const auto &c : cases) {
         Harness h(dir);
