@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -18,6 +19,29 @@ std::string OneLine(std::string text) {
         if (c == '\r' || c == '\n')
             c = ' ';
     return text;
+}
+
+// A library may read a name as a mask (x?.txt as x1.txt too): the new archive is checked to hold
+// exactly the source. Empty when it does; otherwise what it holds instead.
+std::string NotOnlyTheSource(archives::TArchiveFile &archive, const std::string &Source) {
+    std::vector<TIndividualInfoEx> entries;
+    archive.ListEntries(nullptr, "*", entries);
+    const std::string leaf = std::filesystem::path(Source).filename().string();
+    if (entries.size() == 1) {
+        std::string name(entries[0].szFileName);
+        for (char &c : name)
+            if (c == '\\')
+                c = '/';
+        if (name == leaf || name.ends_with("/" + leaf))
+            return {};
+    }
+    std::string held;
+    for (size_t i = 0; i < entries.size() && i < 3; ++i)
+        held += (i ? ", " : "") + std::string(entries[i].szFileName);
+    if (entries.size() > 3)
+        held += ", ...";
+    return "the archiver library packed " + std::to_string(entries.size()) + " entries (" + held +
+           ") instead of " + Source + " alone";
 }
 
 } // namespace
@@ -71,6 +95,10 @@ int CompressFile(const std::string &Source, const std::string &Dest, std::string
     }
     if (std::string changed = source.Changed(); !changed.empty()) {
         Why = changed + "; " + Dest + " is not replaced";
+        return -1;
+    }
+    if (std::string extra = NotOnlyTheSource(archive, Source); !extra.empty()) {
+        Why = extra + "; " + Dest + " is not replaced";
         return -1;
     }
     const bool replaced = archiveFile.Commit([&](std::string &why) {

@@ -108,10 +108,13 @@ class CompressJobWithFake : public CompressJob {
 protected:
     fake::ScopedSearchPath path_{"full"};
 
-    // The fake writes no archive; the job's seam puts one where the library would have.
+    // The fake writes no archive; the job's seam puts one where the library would have, and the
+    // fake lists the source as its one entry.
     void SetUp() override {
         CompressJob::SetUp();
-        SetJobHook([](TJobStage stage, const std::string &, const std::string &newFile) {
+        SetJobHook([](TJobStage stage, const std::string &source, const std::string &newFile) {
+            if (stage == TJobStage::SourceOpened)
+                fake::SetItems({{.name = source.substr(1)}});
             if (stage == TJobStage::Written)
                 WriteFile(newFile, "new archive");
         });
@@ -179,6 +182,33 @@ TEST_F(CompressJobWithFake, TheSourceNameIsTakenLiterally) {
                   (std::vector<std::string>{"a.txt", "b.txt", "x1.txt", "x2.txt"}));
         fs::remove(dir_ / "a.lzh");
     }
+}
+
+// A library that reads the name as a mask packs more than the source: the job finds it in the
+// new archive and replaces nothing, deletes nothing.
+TEST_F(CompressJobWithFake, AnArchiveHoldingMoreThanTheSourceIsRefused) {
+    const std::string source = dir_ / "x?.txt";
+    WriteFile(source, "the one");
+    WriteFile(dir_ / "a.lzh", "old archive");
+    SetJobHook([](TJobStage stage, const std::string &, const std::string &newFile) {
+        if (stage == TJobStage::SourceOpened)
+            fake::SetItems({{.name = "x1.txt"}, {.name = "x?.txt"}});
+        if (stage == TJobStage::Written)
+            WriteFile(newFile, "new archive");
+    });
+    View view;
+    view.values = {jkCompress, source, dir_ / "a.lzh", true, true};
+    TQuorvelLogic logic(view, dir_ / "QUORVEL");
+    logic.ExecuteON();
+    ASSERT_EQ(view.boxes.size(), 2u);
+    EXPECT_EQ(view.boxes[1], std::string(FailureText) + "\nCompress " + source + " to " +
+                                 (dir_ / "a.lzh") +
+                                 ": the archiver library packed 2 entries (x1.txt, x?.txt) "
+                                 "instead of " +
+                                 source + " alone; " + (dir_ / "a.lzh") + " is not replaced");
+    EXPECT_EQ(ReadFile(dir_ / "a.lzh"), "old archive");
+    EXPECT_EQ(ReadFile(source), "the one");
+    EXPECT_EQ(dir_.Names(""), (std::vector<std::string>{"a.lzh", "x?.txt"}));
 }
 
 struct ResultCase {
