@@ -118,15 +118,17 @@ std::string SourceFile::Changed() const {
     if (!Ok())
         return error_;
     const std::string prefix = "the source " + fileName_ + " changed while the job ran: ";
+    // The name first: a file put in the source's place, or its removal, also changes the status
+    // of the open file, which would say less.
     struct stat st {};
-    if (::fstat(fd_, &st) != 0)
-        return prefix + std::strerror(errno);
-    if (const FileIdentity open = IdentityOf(st); open != identity_)
-        return prefix + Difference(identity_, open);
     if (::stat(fileName_.c_str(), &st) != 0)
         return errno == ENOENT ? prefix + "it was removed" : prefix + std::strerror(errno);
     if (const FileIdentity named = IdentityOf(st); named != identity_)
         return prefix + Difference(identity_, named);
+    if (::fstat(fd_, &st) != 0)
+        return prefix + std::strerror(errno);
+    if (const FileIdentity open = IdentityOf(st); open != identity_)
+        return prefix + Difference(identity_, open);
     return {};
 }
 
