@@ -3,6 +3,7 @@
 // QUORVEL_TEST_FAULT=<stage>:<action>, the stage one of SourceOpened, Written, BeforeReplace,
 // Replaced, and the action:
 //   kill            SIGKILL at that moment
+//   term, int       SIGTERM or SIGINT at that moment (their default action ends the process)
 //   append          data appended to the source
 //   truncate        the source cut to half its size
 //   replace         another file renamed over the source
@@ -44,6 +45,10 @@ void Act(const std::string &action, const std::string &source) {
     namespace fs = std::filesystem;
     if (action == "kill") {
         ::raise(SIGKILL);
+    } else if (action == "term") {
+        ::raise(SIGTERM);
+    } else if (action == "int") {
+        ::raise(SIGINT);
     } else if (action == "append") {
         std::ofstream(source, std::ios::binary | std::ios::app) << "appended while the job ran\n";
     } else if (action == "truncate") {
