@@ -71,12 +71,12 @@ void Act(const std::string &action, const std::string &source) {
 
 int main(int argc, char *argv[]) {
     if (const char *fault = std::getenv("QUORVEL_TEST_FAULT"); fault != nullptr && *fault) {
-        const std::string spec(fault);
-        const size_t colon = spec.find(':');
+        const std::string request(fault);
+        const size_t colon = request.find(':');
         TJobStage stage{};
-        if (colon == std::string::npos || !StageNamed(spec.substr(0, colon), stage))
+        if (colon == std::string::npos || !StageNamed(request.substr(0, colon), stage))
             return 99;
-        const std::string action = spec.substr(colon + 1);
+        const std::string action = request.substr(colon + 1);
         quorvel::SetJobHook(
             [stage, action](TJobStage now, const std::string &source, const std::string &) {
                 if (now == stage)
