@@ -1,80 +1,117 @@
 #include "app/CompressJob.h"
 
+#include "app/JobHook.h"
 #include "archives/ARCHIVES.h"
-#include "platform/Paths.h"
+#include "platform/ReplacingFileWriter.h"
+#include "platform/SourceFile.h"
 
 #include <filesystem>
-#include <random>
 #include <system_error>
+#include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
+// The library's text, on one line.
+std::string OneLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    for (char &c : text)
+        if (c == '\r' || c == '\n')
+            c = ' ';
+    return text;
+}
 
-// A compress job replaces its destination. The old file is moved aside in its own folder rather
-// than deleted up front, so that a job that makes no archive (an unknown format, a missing
-// library, a library error) leaves the old destination where it was.
-class TReplacedDestination {
-public:
-    explicit TReplacedDestination(const std::string &Dest) : dest_(Dest) {
-        if (!platform::FileExists(Dest))
-            return;
-        const fs::path dest(Dest);
-        std::random_device random;
-        for (int attempt = 0; attempt < 100 && aside_.empty(); ++attempt) {
-            fs::path candidate = dest.parent_path() / ("." + dest.filename().string() + ".old-" +
-                                                       std::to_string(random()));
-            std::error_code ec;
-            if (fs::exists(fs::symlink_status(candidate, ec)))
-                continue;
-            fs::rename(dest, candidate, ec);
-            if (ec)
-                throw std::system_error(ec, "cannot move " + Dest + " aside");
-            aside_ = candidate.string();
-        }
+// A library may read a name as a mask (x?.txt as x1.txt too): the new archive is checked to hold
+// exactly the source. Empty when it does; otherwise what it holds instead.
+std::string NotOnlyTheSource(archives::TArchiveFile &archive, const std::string &Source) {
+    std::vector<TIndividualInfoEx> entries;
+    archive.ListEntries(nullptr, "*", entries);
+    const std::string leaf = std::filesystem::path(Source).filename().string();
+    if (entries.size() == 1) {
+        std::string name(entries[0].szFileName);
+        for (char &c : name)
+            if (c == '\\')
+                c = '/';
+        if (name == leaf || name.ends_with("/" + leaf))
+            return {};
     }
-    TReplacedDestination(const TReplacedDestination &) = delete;
-    TReplacedDestination &operator=(const TReplacedDestination &) = delete;
-
-    // The new archive is in place: the old file goes.
-    void Commit() {
-        if (!aside_.empty())
-            platform::DeleteFile(aside_);
-        aside_.clear();
-    }
-
-    // No new archive: whatever the library left under the name gives way to the old file.
-    ~TReplacedDestination() {
-        if (aside_.empty())
-            return;
-        std::error_code ec;
-        fs::remove(dest_, ec);
-        fs::rename(aside_, dest_, ec);
-    }
-
-private:
-    std::string dest_;
-    std::string aside_;
-};
+    std::string held;
+    for (size_t i = 0; i < entries.size() && i < 3; ++i)
+        held += (i ? ", " : "") + std::string(entries[i].szFileName);
+    if (entries.size() > 3)
+        held += ", ...";
+    return "the archiver library packed " + std::to_string(entries.size()) + " entries (" + held +
+           ") instead of " + Source + " alone";
+}
 
 } // namespace
 
-// The result of PackFiles; -1 when it packed nothing (the file list builder collected no file: a
-// hidden source, or the source was the destination itself), so that no "Source Delete" follows a
-// job that made no archive.
 int CompressFile(const std::string &Source, const std::string &Dest) {
-    TReplacedDestination destination(Dest);
+    std::string why;
+    return CompressFile(Source, Dest, why);
+}
+
+int CompressFile(const std::string &Source, const std::string &Dest, std::string &Why) {
+    platform::SourceFile source(Source);
+    if (!source.Ok()) {
+        Why = source.Error();
+        return -1;
+    }
+    std::error_code ec;
+    if (std::filesystem::equivalent(Source, Dest, ec)) {
+        Why = "the destination " + Dest + " is the source itself";
+        return -1;
+    }
     archives::TArchiveFile archive;
     archives::TStringList files;
+    // The destination's name decides the format (and raises when it names none it can make)
+    // before anything is written.
     archive.SetFileName(Dest);
+    platform::ReplacingFileWriter archiveFile(Dest,
+                                              platform::ReplacingFileWriter::Content::Outside);
+    if (!archiveFile.Ok()) {
+        Why = archiveFile.Error();
+        return -1;
+    }
+    const std::string &temp = archiveFile.TempName();
+    // The temporary name keeps the extension, so it names the same format.
+    archive.SetFileName(temp);
     archive.Options().x = 1;
     archive.Options().jso = 1;
+    // The job hands the library its one checked file by name: the component's own collection
+    // would read the name as a mask ("x?.txt" packing x1.txt too).
+    archive.Options().PackFilter = archives::pfArchiver;
+    archive.Options().p = 1;
     archive.SetOutputSize(8192);
     files.Add(Source);
-    int result = archive.PackFiles(nullptr, nullptr, "", {archives::TFileArg(&files)});
-    if (result == 0 && archive.CommandLine().empty()) // the library was never called
-        result = -1;
-    if (result == 0)
-        destination.Commit();
-    return result;
+    CallJobHook(quorvel::TJobStage::SourceOpened, Source, temp);
+    const int result = archive.PackFiles(nullptr, nullptr, "", {archives::TFileArg(&files)});
+    CallJobHook(quorvel::TJobStage::Written, Source, temp);
+    if (result != 0) {
+        const std::string text = OneLine(archive.OutputText());
+        Why = "the archiver library answered " + std::to_string(result) +
+              (text.empty() ? std::string() : ": " + text);
+        return result;
+    }
+    if (std::string changed = source.Changed(); !changed.empty()) {
+        Why = changed + "; " + Dest + " is not replaced";
+        return -1;
+    }
+    if (std::string extra = NotOnlyTheSource(archive, Source); !extra.empty()) {
+        Why = extra + "; " + Dest + " is not replaced";
+        return -1;
+    }
+    const bool replaced = archiveFile.Commit([&](std::string &why) {
+        quorvel::CallJobHook(quorvel::TJobStage::BeforeReplace, Source, temp);
+        why = source.Changed();
+        if (!why.empty())
+            why += "; " + Dest + " is not replaced";
+        return why.empty();
+    });
+    if (!replaced) {
+        Why = archiveFile.Error();
+        return -1;
+    }
+    CallJobHook(quorvel::TJobStage::Replaced, Source, Dest);
+    return 0;
 }

@@ -1,12 +1,21 @@
 #include "app/HeadlessRun.h"
 
+#include "platform/Paths.h"
+#include "platform/ReplacingFileWriter.h"
+
 #include <cstdlib>
+#include <iostream>
 #include <ostream>
 #include <stdexcept>
 
 namespace quorvel {
 
-THeadlessView::THeadlessView(std::ostream &err) : err_(err) {}
+THeadlessView::THeadlessView(std::ostream &err, std::string title)
+    : err_(err), title_(std::move(title)) {}
+
+void THeadlessView::Note(const std::string &text) {
+    platform::ShowHeadlessMessageBox(PlainBox(title_, text), err_);
+}
 
 size_t THeadlessView::ShowMessageBox(const platform::MessageBoxText &box) {
     return platform::ShowHeadlessMessageBox(box, err_);
@@ -36,11 +45,13 @@ int RunHeadless(const std::vector<std::string> &args, const std::string &program
             << "Exit status: 0 the job succeeded, 1 it failed, 2 this message.\n";
         return ExitUsage;
     }
-    THeadlessView view(err);
+    THeadlessView view(err, title);
     TQuorvelLogic logic(view, programPath, std::move(compress));
     try {
         logic.FormCreate(args);
     } catch (const std::exception &e) {
+        if (!logic.LastJobError().empty())
+            view.Note(logic.LastJobError());
         logic.ShowException(e);
         return ExitJobFailed;
     } catch (...) {
@@ -48,6 +59,17 @@ int RunHeadless(const std::vector<std::string> &args, const std::string &program
         return ExitJobFailed;
     }
     return logic.LastJobResult().value_or(false) ? ExitSuccess : ExitJobFailed;
+}
+
+int HeadlessMain(int argc, char *argv[]) {
+    platform::ReportFileSizeLimitAsError();
+    std::string programPath = platform::ProgramPath();
+    if (programPath.empty())
+        programPath = argc > 0 ? argv[0] : "QUORVEL";
+    std::vector<std::string> args(argv, argv + argc);
+    if (!args.empty())
+        args[0] = programPath;
+    return RunHeadless(args, programPath, std::cerr);
 }
 
 } // namespace quorvel

@@ -3,6 +3,7 @@
 #include "app/HeadlessRun.h"
 #include "app/Quorvel1.h"
 #include "platform/Paths.h"
+#include "platform/ReplacingFileWriter.h"
 
 #include <QApplication>
 
@@ -11,15 +12,12 @@
 #include <vector>
 
 int main(int argc, char *argv[]) {
+    if (!quorvel::HaveDisplay())
+        return quorvel::HeadlessMain(argc, argv);
+    platform::ReportFileSizeLimitAsError();
     std::string programPath = platform::ProgramPath();
     if (programPath.empty())
         programPath = argv[0];
-    if (!quorvel::HaveDisplay()) {
-        std::vector<std::string> args(argv, argv + argc);
-        if (!args.empty())
-            args[0] = programPath;
-        return quorvel::RunHeadless(args, programPath, std::cerr);
-    }
 
     QApplication app(argc, argv);
     // Qt has taken its own options out of argv by now.

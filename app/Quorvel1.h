@@ -4,6 +4,7 @@
 
 #include "app/NewOpenDialog.h"
 #include "app/QuorvelLogic.h"
+#include "archives/ArchiveFile.h"
 
 #include <QIcon>
 #include <QList>
@@ -88,6 +89,9 @@ public:
     QCheckBox *CheckBox1;
     QList<QIcon> ImageList1;
     TNewOpenDialog OpenDialog1;
+    // On the form with every setting at its default (ArchiverType atAutoDetect) and used by no
+    // code: each compress job makes its own component.
+    archives::TArchiveFile ArchiveFile1{this};
 
     // RadioGroup1's selected index, -1 for none.
     int ItemIndex() const;

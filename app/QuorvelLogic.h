@@ -36,7 +36,9 @@ std::string SettingsFileName(const std::string &programPath);
 std::string ApplicationTitle(const std::string &programPath);
 
 // Reads the five keys with their read defaults (JobKind 0, names empty, both options true).
-TFormValues ReadSettings(const std::string &iniName);
+// Warnings, when given, gets one line for a settings file that cannot be read and for each
+// value that is not a number (it reads as its default; the line names the key and the default).
+TFormValues ReadSettings(const std::string &iniName, std::vector<std::string> *Warnings = nullptr);
 // Writes JobKind, SourceFile, DistFile, SourDelete, OverWrite in this order; a failing write raises
 // platform::EProfileWriteError and keeps what was written before it.
 void WriteSettings(const std::string &iniName, const TFormValues &values);
@@ -56,13 +58,21 @@ inline constexpr const char *FailureText = "JOB failure";
 // True when arg, lower-cased in A to Z only, is word.
 bool IsCommandWord(const std::string &arg, const std::string &word);
 
+// "Copy /x/a.txt to /y/b.txt" and so on, with the full names: how a failure names its job.
+std::string JobName(const TFormValues &values);
+
 // The copy job. Text is copied line by line with CR LF ends (a line ends at CR LF, a lone CR or a
 // lone LF; the last line gets CR LF too). Content with a NUL byte is not text and is copied byte
-// for byte, so the copy is always faithful. The destination is replaced only by a complete copy;
-// the source is deleted (when asked) only after that. False on any failure, nothing thrown.
-bool CopyJob(const std::string &source, const std::string &dest, bool overWrite, bool sourceDelete);
+// for byte, so the copy is always faithful. Only a regular file is copied, read through the one
+// descriptor whose identity was recorded; the destination is replaced only by a complete copy,
+// and only when the source is still that file; the source is deleted (when asked) only after
+// that, and only when it is still unchanged. A destination the user may not write is not
+// replaced. False on any failure, with the reason in Why; nothing thrown.
+bool CopyJob(const std::string &source, const std::string &dest, bool overWrite, bool sourceDelete,
+             std::string *Why = nullptr);
 
-using TCompressFunc = std::function<int(const std::string &, const std::string &)>;
+// The compress job: source, destination, and the reason of a failure.
+using TCompressFunc = std::function<int(const std::string &, const std::string &, std::string &)>;
 
 // Which "..." button was pressed.
 enum class TFileButton { Source, Dist };
@@ -81,6 +91,9 @@ public:
     virtual void HideForm() = 0;
     // Asks the application to end; it ends once its message loop runs.
     virtual void Terminate() = 0;
+    // A note of a run at start-up that no box shows: a settings warning, why an `exec` job
+    // failed. A run without a display prints it; the dialog has nowhere to put it.
+    virtual void Note(const std::string &text) { (void)text; }
 };
 
 class TQuorvelLogic {
@@ -96,12 +109,15 @@ public:
     void ExecuteON();
     bool DoJob();
     int CompressFile(const std::string &Source, const std::string &Dest);
+    int CompressFile(const std::string &Source, const std::string &Dest, std::string &Why);
 
     // The application's default error handler: the message in a plain box.
     void ShowException(const std::exception &e);
 
     // Outcome of the last job run: false also when it raised. Empty when no job ran.
     std::optional<bool> LastJobResult() const { return lastJobResult_; }
+    // Why the last job failed: its name, files and reason on one line; empty after a success.
+    const std::string &LastJobError() const { return lastJobError_; }
     const std::string &SettingsFile() const { return settingsFile_; }
     const std::string &Title() const { return title_; }
 
@@ -111,6 +127,7 @@ private:
     std::string title_;
     TCompressFunc compress_;
     std::optional<bool> lastJobResult_;
+    std::string lastJobError_;
 };
 
 } // namespace quorvel

@@ -3,6 +3,7 @@
 #include "archives/ArchiverFormats.h"
 #include "archives/Exceptions.h"
 #include "filters/FILTERS.h"
+#include "platform/Profile.h"
 
 #include <utility>
 
@@ -80,6 +81,94 @@ void TArchiveFile::SetOutputSize(int Value) {
 
 std::string TArchiveFile::OutputText() const {
     return output_.substr(0, output_.find('\0'));
+}
+
+namespace {
+
+constexpr std::string_view kOptionsPrefix = "Options.";
+
+TArchiverType ParseArchiverType(const std::string &Value) {
+    for (int t = atLha; t <= atAutoDetect; ++t)
+        if (Value == ArchiverTypeName(static_cast<TArchiverType>(t)))
+            return static_cast<TArchiverType>(t);
+    throw EReadError("Invalid property value: ArchiverType = " + Value);
+}
+
+int ParseOutputSize(const std::string &Value) {
+    size_t used = 0;
+    int size = 0;
+    try {
+        size = std::stoi(Value, &used);
+    } catch (const std::exception &) {
+        used = 0;
+    }
+    if (used == 0 || used != Value.size())
+        throw EReadError("Invalid property value: OutputSize = " + Value);
+    return size;
+}
+
+} // namespace
+
+void TArchiveFile::WriteProperties(TPropertyValues &Out) const {
+    if (archiverType_ != atAutoDetect)
+        Out.emplace_back("ArchiverType", ArchiverTypeName(archiverType_));
+    options_->WriteProperties(Out, kOptionsPrefix);
+    if (fileName_ != UnsetString)
+        Out.emplace_back("FileName", QuoteStringLiteral(fileName_));
+    if (OutputSize() != 0)
+        Out.emplace_back("OutputSize", std::to_string(OutputSize()));
+}
+
+TPropertyValues TArchiveFile::WriteProperties() const {
+    TPropertyValues out;
+    WriteProperties(out);
+    return out;
+}
+
+void TArchiveFile::ReadProperties(const TPropertyValues &In) {
+    // Every value is checked before anything changes.
+    for (const auto &[name, value] : In) {
+        if (name == "ArchiverType")
+            ParseArchiverType(value);
+        else if (name == "FileName")
+            ParseStringLiteral(value);
+        else if (name == "OutputSize")
+            ParseOutputSize(value);
+        else if (name.rfind(kOptionsPrefix, 0) != 0)
+            throw EReadError("Property " + name + " does not exist");
+    }
+    TArchiverOptions read;
+    read.ReadProperties(In, kOptionsPrefix);
+
+    struct TReading {
+        unsigned &State;
+        bool Was;
+        ~TReading() {
+            if (!Was)
+                State &= ~csReading;
+        }
+    } reading{ComponentState, (ComponentState & csReading) != 0};
+    ComponentState |= csReading;
+    SetArchiverType(atAutoDetect);
+    fileName_ = UnsetString;
+    SetOutputSize(0);
+    options_->Assign(read);
+    for (const auto &[name, value] : In) {
+        if (name == "ArchiverType")
+            SetArchiverType(ParseArchiverType(value));
+        else if (name == "FileName")
+            SetFileName(ParseStringLiteral(value));
+        else if (name == "OutputSize")
+            SetOutputSize(ParseOutputSize(value));
+    }
+}
+
+void TArchiveFile::WriteProperties(platform::ProfileFile &Ini, std::string_view Section) const {
+    Ini.WriteSection(Section, WriteProperties());
+}
+
+void TArchiveFile::ReadProperties(const platform::ProfileFile &Ini, std::string_view Section) {
+    ReadProperties(Ini.ReadSection(Section));
 }
 
 void TArchiveFile::DoProgress(int State, EXTRACTINGINFOEX *lpEis, bool &Abort) {

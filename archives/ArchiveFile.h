@@ -12,12 +12,17 @@
 #include "archives/ArchiverType.h"
 #include "archives/FileArgs.h"
 #include "archives/MessageWindow.h"
+#include "archives/StoredProperties.h"
 
 #include <exception>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace platform {
+class ProfileFile;
+}
 
 namespace archives {
 
@@ -107,6 +112,22 @@ public:
     // EArchiver when the archive cannot be opened; a listing error other than the end of the
     // list is returned, with the entries read before it in Entries.
     int ListEntries(HWND Wnd, const std::string &WildName, std::vector<TIndividualInfoEx> &Entries);
+
+    // The published properties kept with a form, in declaration order, those holding their
+    // stored defaults left out: ArchiverType (default atAutoDetect, as its identifier), the
+    // switch record's as "Options." + its names (with its own defaults), FileName (default the
+    // unset string, as a string literal) and OutputSize (default 0). OnProgress is not stored.
+    void WriteProperties(TPropertyValues &Out) const;
+    TPropertyValues WriteProperties() const;
+    // Reads them back as a form is read: marked csReading meanwhile (a stored atGCA is kept),
+    // every property first back to its default, then each through its setter in the order
+    // stored (FileName selects by its extension, as setting it does). EReadError for an
+    // unknown property or a value that does not fit; ENoArchiverDLL as the setters raise it.
+    void ReadProperties(const TPropertyValues &In);
+    // The same, as the keys of one section of a profile (INI) file; writing replaces the
+    // section. platform::EProfileWriteError when the file cannot be written.
+    void WriteProperties(platform::ProfileFile &Ini, std::string_view Section) const;
+    void ReadProperties(const platform::ProfileFile &Ini, std::string_view Section);
 
     // Calls OnProgress when one is assigned. The file list builder reports through it too.
     void DoProgress(int State, EXTRACTINGINFOEX *lpEis, bool &Abort);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -65,8 +66,21 @@ private:
     int fd_;
 };
 
+// Why the file cannot be read as a profile; empty when it can.
+std::string ReadProblemOf(const std::string &name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0)
+        return errno == ENOENT ? "does not exist" : std::strerror(errno);
+    if (!S_ISREG(st.st_mode))
+        return "is not a regular file";
+    if (::access(name.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    return {};
+}
+
 std::optional<std::string> LoadFile(const std::string &name) {
-    Fd fd(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without O_NONBLOCK the open of a FIFO would wait for a writer for ever.
+    Fd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
         return std::nullopt;
     struct stat st {};
@@ -104,16 +118,20 @@ bool WriteAll(int fd, std::string_view data) {
 // Replaces the file's content. The new content is renamed into place, so a failed write never
 // leaves a half-written profile; when the folder itself is not writable the existing file is
 // rewritten in place, as the classic profile functions would.
+// A file whose mode says the user may not write it is never written, by either way.
 bool StoreFile(const std::string &name, std::string_view data) {
+    struct stat st {};
+    const bool existed = ::stat(name.c_str(), &st) == 0;
+    if (existed && (!S_ISREG(st.st_mode) || !ModeAllowsWriting(st.st_mode, st.st_uid, st.st_gid)))
+        return false;
     {
         ReplacingFileWriter writer(name);
         if (writer.Ok())
             return writer.Write(data) && writer.Commit();
     }
-    struct stat st {};
-    if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (!existed)
         return false;
-    Fd fd(::open(name.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+    Fd fd(::open(name.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
     return fd.get() >= 0 && WriteAll(fd.get(), data) && fd.Close();
 }
 
@@ -299,6 +317,71 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
     if (v.size() >= 2 && IsQuote(v.front()) && v.front() == v.back())
         v = v.substr(1, v.size() - 2);
     return CutToLength(v, MaxProfileString);
+}
+
+std::string ProfileFile::ReadProblem() const {
+    return ReadProblemOf(fileName_);
+}
+
+std::vector<std::pair<std::string, std::string>>
+ProfileFile::ReadSection(std::string_view section) const {
+    std::vector<std::pair<std::string, std::string>> out;
+    auto data = LoadFile(fileName_);
+    if (!data)
+        return out;
+    Document doc(*data);
+    const size_t header = doc.FindSection(section);
+    if (header == std::string::npos)
+        return out;
+    const size_t end = doc.SectionEnd(header);
+    for (size_t i = header + 1; i < end; ++i) {
+        Line l = Classify(doc.lines[i]);
+        if (l.kind != Line::Key)
+            continue;
+        std::string_view v = l.value;
+        if (v.size() >= 2 && IsQuote(v.front()) && v.front() == v.back())
+            v = v.substr(1, v.size() - 2);
+        out.emplace_back(std::string(l.name), CutToLength(v, MaxProfileString));
+    }
+    return out;
+}
+
+void ProfileFile::WriteSection(std::string_view section,
+                               const std::vector<std::pair<std::string, std::string>> &values) {
+    if (section.find_first_of("\r\n]") != std::string_view::npos)
+        throw EProfileWriteError(fileName_);
+    for (const auto &[key, value] : values)
+        if (value.find_first_of("\r\n") != std::string::npos ||
+            key.find_first_of("\r\n=") != std::string::npos || Trim(key).empty())
+            throw EProfileWriteError(fileName_);
+    std::string data;
+    if (auto loaded = LoadFile(fileName_))
+        data = std::move(*loaded);
+    else if (std::error_code ec; fs::exists(fs::path(fileName_), ec))
+        throw EProfileWriteError(fileName_);
+    Document doc(data);
+    std::vector<std::string> entries;
+    entries.push_back("[" + std::string(section) + "]");
+    for (const auto &[key, value] : values)
+        entries.push_back(key + "=" + StoredForm(value));
+    const size_t header = doc.FindSection(section);
+    if (header == std::string::npos) {
+        doc.lines.insert(doc.lines.end(), entries.begin(), entries.end());
+        doc.lastHasEol = true;
+    } else {
+        // Blank lines after the section's keys stay between it and the next one.
+        size_t end = doc.SectionEnd(header);
+        while (end > header + 1 && Trim(doc.lines[end - 1]).empty())
+            --end;
+        if (end == doc.lines.size())
+            doc.lastHasEol = true;
+        doc.lines.erase(doc.lines.begin() + static_cast<std::ptrdiff_t>(header),
+                        doc.lines.begin() + static_cast<std::ptrdiff_t>(end));
+        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(header), entries.begin(),
+                         entries.end());
+    }
+    if (!StoreFile(fileName_, doc.Text()))
+        throw EProfileWriteError(fileName_);
 }
 
 int ProfileFile::ReadInteger(std::string_view section, std::string_view key, int def) const {

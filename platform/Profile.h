@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -33,6 +35,10 @@ public:
 
     const std::string &FileName() const { return fileName_; }
 
+    // Why the file cannot be read ("does not exist", "is not a regular file", ...); empty when it
+    // can. Reading such a file gives the defaults.
+    std::string ReadProblem() const;
+
     // The value of the key, or def when the file, the section or the key is missing.
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view def) const;
@@ -46,6 +52,14 @@ public:
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
     void WriteBool(std::string_view section, std::string_view key, bool value); // "1" or "0"
+
+    // Every key of the section with its value, in the file's order (values read as ReadString
+    // reads them); empty when the file or the section is missing.
+    std::vector<std::pair<std::string, std::string>> ReadSection(std::string_view section) const;
+    // Makes the section hold exactly these keys (the section's other lines go, the rest of the
+    // file stays), in one write. EProfileWriteError as for WriteString.
+    void WriteSection(std::string_view section,
+                      const std::vector<std::pair<std::string, std::string>> &values);
 
 private:
     std::string fileName_;

@@ -32,41 +32,53 @@ TEST(RunHeadless, WithoutExecItPrintsUsage) {
     }
 }
 
-TEST(RunHeadless, ExitStatusFollowsTheLastJob) {
+TEST(RunHeadless, ExitStatusFollowsTheLastJobAndAFailureSaysWhy) {
     TestDir dir;
     WriteFile(dir / "a.txt", "a");
+    const std::string copy = "QUORVEL: Copy " + (dir / "a.txt") + " to " + (dir / "b.txt") + ": ";
     struct Case {
         std::string settings;
         std::vector<std::string> args;
         int status;
+        std::string err;
     } cases[] = {
-        {Settings(dir), {"QUORVEL", "exec", "exit"}, ExitSuccess},
-        {Settings(dir), {"QUORVEL", "exec"}, ExitSuccess},
+        {Settings(dir), {"QUORVEL", "exec", "exit"}, ExitSuccess, ""},
+        {Settings(dir), {"QUORVEL", "exec"}, ExitSuccess, ""},
         // The second run finds the destination and may not overwrite it.
-        {Settings(dir, 0, 0), {"QUORVEL", "exec", "exec", "exit"}, ExitJobFailed},
+        {Settings(dir, 0, 0),
+         {"QUORVEL", "exec", "exec", "exit"},
+         ExitJobFailed,
+         copy + (dir / "b.txt") +
+             " exists and \"Over Write Enable\" is off\nQUORVEL: JOB failure\n"},
         {"[System]\nSourceFile=" + (dir / "missing.txt") + "\n",
          {"QUORVEL", "exec"},
-         ExitJobFailed},
+         ExitJobFailed,
+         "QUORVEL: Copy " + (dir / "missing.txt") + " to : the source " + (dir / "missing.txt") +
+             " does not exist\nQUORVEL: JOB failure\n"},
     };
     for (const auto &c : cases) {
         fs::remove(dir / "b.txt");
         WriteFile(dir / "QUORVEL.ini", c.settings);
         std::ostringstream err;
         EXPECT_EQ(RunHeadless(c.args, dir / "QUORVEL", err), c.status) << c.settings;
-        EXPECT_EQ(err.str(), "");
+        EXPECT_EQ(err.str(), c.err);
     }
 }
 
-TEST(RunHeadless, AJobErrorIsPrintedAndFails) {
+TEST(RunHeadless, AJobErrorIsPrintedWithItsJobAndFails) {
     TestDir dir;
     WriteFile(dir / "a.txt", "a");
-    WriteFile(dir / "QUORVEL.ini", "[System]\nJobKind=1\nSourceFile=" + (dir / "a.txt") + "\n");
+    WriteFile(dir / "QUORVEL.ini", "[System]\nJobKind=1\nSourceFile=" + (dir / "a.txt") +
+                                       "\nDistFile=" + (dir / "a.dat") + "\n");
     std::ostringstream err;
-    const auto raise = [](const std::string &, const std::string &) -> int {
+    const auto raise = [](const std::string &, const std::string &, std::string &) -> int {
         throw std::runtime_error("書庫の形式を判別できません。");
     };
     EXPECT_EQ(RunHeadless({"QUORVEL", "exec", "exit"}, dir / "QUORVEL", err, raise), ExitJobFailed);
-    EXPECT_EQ(err.str(), "QUORVEL: 書庫の形式を判別できません。\n");
+    // The job's line, then the message as the default error handler shows it.
+    EXPECT_EQ(err.str(),
+              "QUORVEL: Compress " + (dir / "a.txt") + " to " + (dir / "a.dat") +
+                  ": 書庫の形式を判別できません。\nQUORVEL: 書庫の形式を判別できません。\n");
 }
 
 // Runs a copy of the built program (its libraries reached through a lib link beside its folder)

@@ -9,6 +9,8 @@
 
 #include <deque>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace quorvel;
 using testutil::ReadFile;
@@ -55,12 +57,13 @@ constexpr size_t Yes = 0, No = 1;
 struct Harness {
     explicit Harness(const TestDir &dir) : view(log), program(dir / "QUORVEL") {}
     TQuorvelLogic Make() {
-        return TQuorvelLogic(view, program, [this](const std::string &s, const std::string &d) {
-            log.push_back("compress " + s + " " + d);
-            if (compressThrows)
-                throw archives::EArchiver("書庫の形式を判別できません。");
-            return compressResult;
-        });
+        return TQuorvelLogic(view, program,
+                             [this](const std::string &s, const std::string &d, std::string &) {
+                                 log.push_back("compress " + s + " " + d);
+                                 if (compressThrows)
+                                     throw archives::EArchiver("書庫の形式を判別できません。");
+                                 return compressResult;
+                             });
     }
     std::vector<std::string> log;
     FakeView view;
@@ -238,9 +241,12 @@ TEST(Handlers, ExecuteAsksThenReportsTheOutcome) {
         {{Yes, Yes},
          0,
          {"box:May I do the File Compres a.txt to a.lzh?", "compress", "box:Successful!"}},
+        // The failure box says why under "JOB failure".
         {{Yes, Yes},
          -1,
-         {"box:May I do the File Compres a.txt to a.lzh?", "compress", "box:JOB failure"}},
+         {"box:May I do the File Compres a.txt to a.lzh?", "compress",
+          "box:JOB failure\nCompress " + (dir / "a.txt") + " to " + (dir / "a.lzh") +
+              ": the archiver library answered -1"}},
     };
     for (const auto &c : cases) {
         Harness h(dir);
@@ -467,6 +473,41 @@ TEST(CopyJob, OntoItselfWithSourceDeleteIsRefused) {
     // Without Source Delete it is only a change of line ends.
     EXPECT_TRUE(CopyJob(dir / "s.txt", dir / "s.txt", true, false));
     EXPECT_EQ(ReadFile(dir / "s.txt"), "a\r\nb\r\n");
+}
+
+} // namespace
+
+namespace {
+
+// "Save on Setting" never replaces a settings file whose mode says the user may not write it,
+// whether the user owns it (0444) or not (someone else's 0644; root included): it raises the
+// write error naming the file, and the file stays as it was.
+TEST(Handlers, SaveOnAReadOnlySettingsFileRaisesAndKeepsIt) {
+    struct Case {
+        const char *what;
+        uid_t owner;
+        mode_t mode;
+    } cases[] = {{"own, 0444", ::geteuid(), 0444}, {"someone else's, 0644", 65534, 0644}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        TestDir dir;
+        const std::string ini = dir / "QUORVEL.ini";
+        WriteFile(ini, "[System]\nJobKind=2\n");
+        if (c.owner != ::geteuid() && ::chown(ini.c_str(), c.owner, static_cast<gid_t>(-1)) != 0)
+            continue; // only root can give a file away
+        ::chmod(ini.c_str(), c.mode);
+        Harness h(dir);
+        h.view.values = {jkCompress, "/x/a.txt", "/y/a.lzh", true, false};
+        auto logic = h.Make();
+        try {
+            logic.SaveSwOn();
+            ADD_FAILURE() << "nothing raised";
+        } catch (const platform::EProfileWriteError &e) {
+            EXPECT_EQ(std::string(e.what()), ini + " に書き込めません");
+        }
+        EXPECT_EQ(ReadFile(ini), "[System]\nJobKind=2\n");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+    }
 }
 
 } // namespace

@@ -104,6 +104,14 @@ TEST(View, ControlsHaveTheirCaptionsPlacesAndInitialStates) {
     EXPECT_FALSE(f.CheckBox1->isChecked());
     EXPECT_EQ(f.ItemIndex(), 0);
     EXPECT_TRUE(f.OpenDialog1.ShowPlacesBar);
+    // The archive component sits on the form at its defaults: nothing but the switch record's
+    // always-stored properties would be kept with the form.
+    EXPECT_EQ(f.ArchiveFile1.Owner(), &f);
+    EXPECT_EQ(f.ArchiveFile1.ArchiverType(), archives::atAutoDetect);
+    EXPECT_EQ(f.ArchiveFile1.FileName(), archives::UnsetString);
+    EXPECT_EQ(f.ArchiveFile1.Archiver(), nullptr);
+    EXPECT_EQ(f.ArchiveFile1.WriteProperties(),
+              archives::TArchiverOptions().WriteProperties("Options."));
 
     // Two columns, filled top to bottom.
     auto items = f.RadioGroup1->findChildren<QRadioButton *>();

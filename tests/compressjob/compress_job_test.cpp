@@ -2,9 +2,12 @@
 // the fake UNLHA32, and the built program with the real library.
 #include "FakeControl.h"
 #include "app/CompressJob.h"
+#include "app/JobHook.h"
 #include "app/QuorvelLogic.h"
 #include "archives/ARCHIVES.h"
 #include "formats/LHA32.h"
+#include "formats/TAR32.h"
+#include "formats/ZIP32.h"
 
 #include <gtest/gtest.h>
 
@@ -80,18 +83,46 @@ public:
 
 class CompressJob : public ::testing::Test {
 protected:
+    // A content probe of an earlier test binds every format's library (the fakes among them)
+    // for the process; each test starts with none.
+    static void FreeBindings() {
+        formats::TLha32::FreeDLL();
+        formats::TZip32::FreeDLL();
+        formats::TTar32::FreeDLL();
+    }
     void SetUp() override {
-        formats::TLha32::FreeDLL(); // the binding of an earlier test may point elsewhere
+        FreeBindings();
         fake::Reset();
     }
-    void TearDown() override { formats::TLha32::FreeDLL(); }
+    void TearDown() override { FreeBindings(); }
 
     TempDir dir_;
 };
 
+// The first line of a result box: "Successful!" or "JOB failure" (the reason follows).
+std::string Outcome(const std::string &box) {
+    return box.substr(0, box.find('\n'));
+}
+
 class CompressJobWithFake : public CompressJob {
 protected:
     fake::ScopedSearchPath path_{"full"};
+
+    // The fake writes no archive; the job's seam puts one where the library would have, and the
+    // fake lists the source as its one entry.
+    void SetUp() override {
+        CompressJob::SetUp();
+        SetJobHook([](TJobStage stage, const std::string &source, const std::string &newFile) {
+            if (stage == TJobStage::SourceOpened)
+                fake::SetItems({{.name = source.substr(1)}});
+            if (stage == TJobStage::Written)
+                WriteFile(newFile, "new archive");
+        });
+    }
+    void TearDown() override {
+        SetJobHook({});
+        CompressJob::TearDown();
+    }
 
     // Runs the job from the tool bar (confirmation answered Yes) and returns the box shown after.
     std::string RunFromToolBar(const std::string &source, const std::string &dest,
@@ -100,7 +131,7 @@ protected:
         view.values = {jkCompress, source, dest, sourceDelete, overWrite};
         TQuorvelLogic logic(view, dir_ / "QUORVEL");
         logic.ExecuteON();
-        return view.boxes.size() == 2 ? view.boxes[1] : "(no result box)";
+        return view.boxes.size() == 2 ? Outcome(view.boxes[1]) : "(no result box)";
     }
 };
 
@@ -113,22 +144,71 @@ TEST_F(CompressJobWithFake, SendsTheLhaCommandLineAndSucceeds) {
     EXPECT_EQ(RunFromToolBar(source, dest, false), SuccessText);
     auto calls = fake::CallsTo("Unlha");
     ASSERT_EQ(calls.size(), 1u);
-    // p comes from the file list builder; two blanks for the empty user options, a trailing one
-    // for the empty user file list.
-    EXPECT_EQ(calls[0].text, "u -+ -p1 -x1 -jso1  \"" + dest + "\" \"" + source + "\" ");
+    // The archive is made under a hidden temporary name beside the destination that keeps its
+    // extension; two blanks for the empty user options, a trailing one for the empty user file
+    // list.
+    const std::string prefix = "u -+ -p1 -x1 -jso1  \"" + (dir_ / "y/.a.lzh.quorvel-");
+    EXPECT_EQ(calls[0].text.substr(0, prefix.size()), prefix) << calls[0].text;
+    const std::string rest = calls[0].text.substr(prefix.size());
+    EXPECT_EQ(rest.substr(6), ".lzh\" \"" + source + "\" ") << calls[0].text;
     EXPECT_EQ(calls[0].size, 8192u);
     EXPECT_EQ(calls[0].wnd, nullptr);
     EXPECT_TRUE(fake::CallsTo("UnlhaSetOwnerWindowEx").empty()); // no handler, no window
     EXPECT_TRUE(fs::exists(source));
+    EXPECT_EQ(ReadFile(dest), "new archive");
+    EXPECT_EQ(dir_.Names("y"), std::vector<std::string>{"a.lzh"});
 }
 
-// The source the builder does not collect (a hidden file) is not lost to "Source Delete".
-TEST_F(CompressJobWithFake, NothingCollectedKeepsTheSource) {
-    const std::string source = dir_ / ".hidden";
-    WriteFile(source, "text");
-    EXPECT_EQ(RunFromToolBar(source, dir_ / "a.lzh", true), FailureText);
-    EXPECT_TRUE(fake::CallsTo("Unlha").empty());
-    EXPECT_EQ(ReadFile(source), "text");
+// A name is a name, not a mask: the job packs exactly its one source, hidden or holding wildcard
+// characters, and "Source Delete" removes exactly that file.
+TEST_F(CompressJobWithFake, TheSourceNameIsTakenLiterally) {
+    for (const char *name : {"x?.txt", "*", "[ab].txt", ".hidden", "a b.txt"}) {
+        SCOPED_TRACE(name);
+        fake::Reset();
+        const std::string folder = dir_ / "src";
+        fs::remove_all(folder);
+        for (const char *neighbour : {"x1.txt", "x2.txt", "a.txt", "b.txt"})
+            WriteFile(folder + "/" + neighbour, neighbour);
+        const std::string source = folder + "/" + name;
+        WriteFile(source, "the one");
+        EXPECT_EQ(RunFromToolBar(source, dir_ / "a.lzh", true), SuccessText);
+        auto calls = fake::CallsTo("Unlha");
+        ASSERT_EQ(calls.size(), 1u);
+        const std::string tail = " \"" + source + "\" ";
+        ASSERT_GE(calls[0].text.size(), tail.size());
+        EXPECT_EQ(calls[0].text.substr(calls[0].text.size() - tail.size()), tail);
+        EXPECT_FALSE(fs::exists(source));
+        EXPECT_EQ(dir_.Names("src"),
+                  (std::vector<std::string>{"a.txt", "b.txt", "x1.txt", "x2.txt"}));
+        fs::remove(dir_ / "a.lzh");
+    }
+}
+
+// A library that reads the name as a mask packs more than the source: the job finds it in the
+// new archive and replaces nothing, deletes nothing.
+TEST_F(CompressJobWithFake, AnArchiveHoldingMoreThanTheSourceIsRefused) {
+    const std::string source = dir_ / "x?.txt";
+    WriteFile(source, "the one");
+    WriteFile(dir_ / "a.lzh", "old archive");
+    SetJobHook([](TJobStage stage, const std::string &, const std::string &newFile) {
+        if (stage == TJobStage::SourceOpened)
+            fake::SetItems({{.name = "x1.txt"}, {.name = "x?.txt"}});
+        if (stage == TJobStage::Written)
+            WriteFile(newFile, "new archive");
+    });
+    View view;
+    view.values = {jkCompress, source, dir_ / "a.lzh", true, true};
+    TQuorvelLogic logic(view, dir_ / "QUORVEL");
+    logic.ExecuteON();
+    ASSERT_EQ(view.boxes.size(), 2u);
+    EXPECT_EQ(view.boxes[1], std::string(FailureText) + "\nCompress " + source + " to " +
+                                 (dir_ / "a.lzh") +
+                                 ": the archiver library packed 2 entries (x1.txt, x?.txt) "
+                                 "instead of " +
+                                 source + " alone; " + (dir_ / "a.lzh") + " is not replaced");
+    EXPECT_EQ(ReadFile(dir_ / "a.lzh"), "old archive");
+    EXPECT_EQ(ReadFile(source), "the one");
+    EXPECT_EQ(dir_.Names(""), (std::vector<std::string>{"a.lzh", "x?.txt"}));
 }
 
 struct ResultCase {
@@ -155,8 +235,7 @@ TEST_F(CompressJobWithFake, ResultDecidesSuccessAndTheSource) {
         EXPECT_EQ(fake::CallsTo("Unlha").size(), 1u);
         EXPECT_EQ(fs::exists(source), c.result != 0 || !c.sourceDelete);
         if (c.result == 0) {
-            // The old file made way for the archive (which the fake does not write).
-            EXPECT_FALSE(fs::exists(dest));
+            EXPECT_EQ(ReadFile(dest), "new archive");
         } else {
             EXPECT_EQ(ReadFile(dest), "old archive");
         }
@@ -284,7 +363,10 @@ TEST_F(CompressJobWithLibrary, ProgramFailureKeepsTheSourceAndSaysWhy) {
                                  "\nDistFile=" + (dir_ / "out/a.gca") + "\nSourDelete=1\n";
     auto [status, err] = RunProgram(dir_, settings);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(err, "QUORVEL: 書庫の形式を特定できませんでした。\n");
+    EXPECT_EQ(
+        err,
+        "QUORVEL: Compress " + (dir_ / "src/a.txt") + " to " + (dir_ / "out/a.gca") +
+            ": 書庫の形式を特定できませんでした。\nQUORVEL: 書庫の形式を特定できませんでした。\n");
     EXPECT_TRUE(fs::exists(dir_ / "src/a.txt"));
 }
 
