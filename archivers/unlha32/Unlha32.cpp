@@ -542,6 +542,7 @@ public:
     }
 
     std::vector<Source> Run(int &worst) {
+        bool wildcardMissed = false;
         for (const auto &arg : o_.cl.files) {
             if (arg.empty())
                 continue;
@@ -551,23 +552,29 @@ public:
             std::string leaf = slash == std::string::npos ? full : full.substr(slash + 1);
             std::string argFolder =
                 arg.rfind('/') == std::string::npos ? "" : arg.substr(0, arg.rfind('/') + 1);
+            // A name that exists is that file, whatever characters it holds (`x?.txt` is a
+            // legal name); only a name that does not exist is a mask.
+            struct stat st {};
+            if (::lstat(full.c_str(), &st) == 0) {
+                Add(full, arg, st, o_.r >= 1);
+                continue;
+            }
             if (HasWildcard(leaf)) {
                 size_t before = list_.size();
                 Glob(folder.empty() ? "." : folder, argFolder, leaf, o_.r == 1);
                 if (list_.size() == before) {
                     out_.Line("no file matches " + arg);
-                    Worst(worst, kArcErrNoFiles);
+                    wildcardMissed = true;
                 }
                 continue;
             }
-            struct stat st {};
-            if (::lstat(full.c_str(), &st) != 0) {
-                out_.Line("not found: " + arg);
-                Worst(worst, kArcErrNoFiles);
-                continue;
-            }
-            Add(full, arg, st, o_.r >= 1);
+            out_.Line("not found: " + arg);
+            Worst(worst, kArcErrNoFiles);
         }
+        // A mask that matches nothing is only a line, as in every library of ours, unless
+        // nothing at all was found.
+        if (wildcardMissed && list_.empty())
+            Worst(worst, kArcErrNoFiles);
         return std::move(list_);
     }
 

@@ -250,6 +250,17 @@ public:
 
     // Adds what the pattern names; false when it names nothing.
     bool Add(const std::string &pattern) {
+        // A name that exists is that file, whatever characters it holds (`x?.txt` is a legal
+        // name): only a name that names no file is a mask. Brackets around one character are
+        // the filter's way of writing that character.
+        if (pattern.find_first_of("*?") != std::string::npos) {
+            const std::string literal = UnescapeSingleClasses(pattern);
+            struct stat st {};
+            if (::lstat(DiskPath(literal).c_str(), &st) == 0) {
+                AddPath(literal, st, true);
+                return true;
+            }
+        }
         bool any = false;
         for (const auto &rel : Expand(pattern)) {
             struct stat st {};
@@ -264,6 +275,19 @@ public:
     std::vector<Source> Take() { return std::move(sources_); }
 
 private:
+    static std::string UnescapeSingleClasses(const std::string &pattern) {
+        std::string out;
+        for (size_t i = 0; i < pattern.size(); ++i) {
+            if (pattern[i] == '[' && i + 2 < pattern.size() && pattern[i + 2] == ']') {
+                out += pattern[i + 1];
+                i += 2;
+            } else {
+                out += pattern[i];
+            }
+        }
+        return out;
+    }
+
     std::string DiskPath(const std::string &rel) const {
         if (!rel.empty() && rel[0] == '/')
             return rel;

@@ -454,4 +454,22 @@ TEST_F(HostileInput, AWildcardThatMatchesNothingFailsOnlyWhenNothingMatched) {
     }
 }
 
+TEST_F(HostileInput, ANameThatExistsIsTakenLiterallyEvenWithWildcardCharacters) {
+    for (const char *name : {"x?.txt", "x*.txt"}) {
+        TempDir dir;
+        WriteFile(dir.path / name, "literal\n");
+        WriteFile(dir.path / "x1.txt", "other\n");
+        WriteFile(dir.path / "x2.txt", "other\n");
+        for (const Packer &p : Packers()) {
+            SCOPED_TRACE(std::string(p.label) + " " + name);
+            fs::path archive = dir.path / (std::string("lit") + p.extension);
+            Result r = Call(p.lib, p.entry, p.line(archive, Q(dir.path / name)));
+            ASSERT_EQ(r.code, 0) << r.output;
+            std::string listing;
+            ASSERT_EQ(Shell("bsdtar -tf " + Quote(archive.string()), &listing), 0) << listing;
+            EXPECT_EQ(listing, (dir.path / name).string().substr(1) + "\n");
+        }
+    }
+}
+
 } // namespace
