@@ -1,6 +1,7 @@
 #include "formats/SelfExtractor.h"
 
 #include "platform/Paths.h"
+#include "platform/ReplacingFileWriter.h"
 
 #include <cerrno>
 #include <cstring>
@@ -48,34 +49,27 @@ void JoinFiles(const std::string &Target, const std::vector<std::string> &Parts,
             throw archives::EFCreateError("Cannot create file \"" + Target +
                                           "\": it is one of the files it is made from");
 
-    errno = 0;
-    std::ofstream out(Target, std::ios::binary | std::ios::trunc);
-    if (!out)
-        throw archives::EFCreateError("Cannot create file \"" + Target + "\"" + Reason());
-    try {
-        for (size_t i = 0; i < inputs.size(); ++i) {
-            auto &in = *inputs[i];
-            char buffer[64 * 1024];
-            while (in) {
-                in.read(buffer, sizeof buffer);
-                if (in.gcount() > 0 && !out.write(buffer, in.gcount()))
-                    throw archives::EWriteError("Stream write error: \"" + Target + "\"");
-            }
-            if (in.bad())
-                throw archives::EStreamError("Stream read error: \"" + Parts[i] + "\"");
+    // An old self-extractor of the same name is replaced only by a complete new one.
+    platform::ReplacingFileWriter out(Target);
+    if (!out.Ok())
+        throw archives::EFCreateError("Cannot create file \"" + Target + "\": " + out.Error());
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        auto &in = *inputs[i];
+        char buffer[64 * 1024];
+        while (in) {
+            in.read(buffer, sizeof buffer);
+            if (in.gcount() > 0 &&
+                !out.Write(std::string_view(buffer, static_cast<size_t>(in.gcount()))))
+                throw archives::EWriteError("Stream write error: \"" + Target +
+                                            "\": " + out.Error());
         }
-        if (!Trailer.empty() &&
-            !out.write(Trailer.data(), static_cast<std::streamsize>(Trailer.size())))
-            throw archives::EWriteError("Stream write error: \"" + Target + "\"");
-        out.close();
-        if (!out)
-            throw archives::EWriteError("Stream write error: \"" + Target + "\"");
-    } catch (...) {
-        out.close();
-        std::error_code ec;
-        fs::remove(Target, ec);
-        throw;
+        if (in.bad())
+            throw archives::EStreamError("Stream read error: \"" + Parts[i] + "\"");
     }
+    if (!Trailer.empty() && !out.Write(Trailer))
+        throw archives::EWriteError("Stream write error: \"" + Target + "\": " + out.Error());
+    if (!out.Commit())
+        throw archives::EWriteError("Stream write error: \"" + Target + "\": " + out.Error());
     // A self-extractor is a program: whoever may read it may run it.
     std::error_code ec;
     const fs::perms p = fs::status(Target, ec).permissions();

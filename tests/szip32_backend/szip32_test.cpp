@@ -253,6 +253,29 @@ TEST_F(SevenZip32, MakeSfxJoinsModuleConfigurationAndArchive) {
     EXPECT_FALSE(platform::FileExists(dir / "out/a.exe"));
 }
 
+TEST_F(SevenZip32, MakeSfxReplacesAnOldSelfExtractorOnlyByACompleteOne) {
+    ScratchDir dir;
+    WriteFile(dir / "7-zip/7z.sfx", "MODULE");
+    WriteFile(dir / "a.7z", std::string("7z\xbc\xaf\x27\x1c\0\x04", 8));
+    SetSevenZipFolder(dir / "7-zip");
+    fake::ScopedSearchPath path("full");
+    TSevenZip32 sz;
+    opts.gw = 1;
+    WriteFile(dir / "a.exe", "OLD");
+    // A read-only old file is not replaced, and nothing else is left beside it.
+    std::filesystem::permissions(dir / "a.exe", std::filesystem::perms::owner_read);
+    EXPECT_THROW(sz.MakeSfx(nullptr, dir / "a.7z", opts, "", out), EFCreateError);
+    EXPECT_EQ(ReadFile(dir / "a.exe"), "OLD");
+    size_t files = 0;
+    for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator(dir.Path()))
+        ++files;
+    EXPECT_EQ(files, 3u); // 7-zip/, a.7z, a.exe
+    // A writable one is replaced whole.
+    std::filesystem::permissions(dir / "a.exe", std::filesystem::perms::owner_all);
+    EXPECT_EQ(sz.MakeSfx(nullptr, dir / "a.7z", opts, "", out), 0);
+    EXPECT_EQ(ReadFile(dir / "a.exe").substr(0, 6), "MODULE");
+}
+
 TEST_F(SevenZip32, MakeSfxFallsBackToTheSearchPath) {
     ScratchDir dir;
     SetSevenZipFolder(""); // no 7-Zip installed
