@@ -85,11 +85,8 @@ void PlaceLink(int dir, const std::string &leaf, const std::string &entry, Make 
 // reaches the file.
 void CopyDataToFd(EntryBytes &bytes, int fd, const EntryInfo &info, ProgressEntry &p,
                   Progress &progress) {
-    const void *block = nullptr;
-    size_t size = 0;
-    uint64_t offset = 0;
     uint64_t end = 0;
-    while (bytes.Next(&block, &size, &offset)) {
+    bytes.Deliver([&](const void *block, size_t size, uint64_t offset) {
         const uint64_t blockEnd = offset + size;
         CheckEntryLength(info, blockEnd, false);
         const char *data = static_cast<const char *>(block);
@@ -106,7 +103,7 @@ void CopyDataToFd(EntryBytes &bytes, int fd, const EntryInfo &info, ProgressEntr
         end = std::max(end, blockEnd);
         p.written = end;
         progress.Send(ARCEXTRACT_INPROCESS, p);
-    }
+    });
     if (!bytes.MayEndInHole())
         CheckEntryLength(info, end, true);
     if (p.size > end && ::ftruncate(fd, static_cast<off_t>(p.size)) != 0)
@@ -182,12 +179,8 @@ int Extractor::Symlink(const std::string &rel, const EntryInfo &info) {
     }
     auto [parent, leaf] = SplitParent(rel);
     UniqueFd dir = dest_.OpenFolder(parent, true);
-    if (Exists(dir.get(), leaf)) {
-        if (opt_.overwrite == Overwrite::Skip)
-            return Skipped(info);
-        if (opt_.overwrite == Overwrite::RenameNew)
-            leaf = FreeName(dir.get(), leaf);
-    }
+    if (KeepExisting(dir.get(), leaf, info))
+        return Skipped(info);
     PlaceLink(dir.get(), leaf, info.name, [&](const char *temp) {
         return ::symlinkat(info.linkTarget.c_str(), dir.get(), temp);
     });
@@ -214,12 +207,8 @@ int Extractor::Hardlink(const std::string &rel, const std::string &target, const
     }
     auto [parent, leaf] = SplitParent(rel);
     UniqueFd dir = dest_.OpenFolder(parent, true);
-    if (Exists(dir.get(), leaf)) {
-        if (opt_.overwrite == Overwrite::Skip)
-            return Skipped(info);
-        if (opt_.overwrite == Overwrite::RenameNew)
-            leaf = FreeName(dir.get(), leaf);
-    }
+    if (KeepExisting(dir.get(), leaf, info))
+        return Skipped(info);
     PlaceLink(dir.get(), leaf, info.name, [&](const char *temp) {
         return ::linkat(tdir.get(), tleaf.c_str(), dir.get(), temp, 0);
     });
@@ -230,12 +219,8 @@ int Extractor::Hardlink(const std::string &rel, const std::string &target, const
 int Extractor::File(EntryBytes &bytes, const std::string &rel, const EntryInfo &info) {
     auto [parent, leaf] = SplitParent(rel);
     UniqueFd dir = dest_.OpenFolder(parent, true);
-    if (Exists(dir.get(), leaf)) {
-        if (opt_.overwrite == Overwrite::Skip)
-            return Skipped(info);
-        if (opt_.overwrite == Overwrite::RenameNew)
-            leaf = FreeName(dir.get(), leaf);
-    }
+    if (KeepExisting(dir.get(), leaf, info))
+        return Skipped(info);
     std::string shown = parent.empty() ? leaf : parent + "/" + leaf;
     ProgressEntry p = ProgressFor(info, info.name, opt_.destination + "/" + shown);
     progress_.Send(ARCEXTRACT_BEGIN, p);
@@ -247,15 +232,36 @@ int Extractor::File(EntryBytes &bytes, const std::string &rel, const EntryInfo &
     }
     Timespec2 ts = TimesOf(info);
     ::futimens(file.fd(), ts.t);
-    if (!file.Commit(opt_.overwrite == Overwrite::Replace))
+    if (!file.Commit(opt_.overwrite == Overwrite::Replace ||
+                     opt_.overwrite == Overwrite::ReplaceOlder))
         return Skipped(info);
     written_.push_back(shown);
     progress_.Send(ARCEXTRACT_END, p);
     return 0;
 }
 
+bool Extractor::KeepExisting(int dir, std::string &leaf, const EntryInfo &info) {
+    struct stat st {};
+    if (::fstatat(dir, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    switch (opt_.overwrite) {
+    case Overwrite::Replace:
+        return false;
+    case Overwrite::Skip:
+        skipWhy_ = "exists";
+        return true;
+    case Overwrite::ReplaceOlder:
+        skipWhy_ = "an existing file is not older";
+        return st.st_mtime >= info.mtime;
+    case Overwrite::RenameNew:
+        leaf = FreeName(dir, leaf);
+        return false;
+    }
+    return false;
+}
+
 int Extractor::Skipped(const EntryInfo &info) {
-    out_.Line("skipped: " + info.name + " (exists)");
+    out_.Line("skipped: " + info.name + " (" + skipWhy_ + ")");
     ++skipped_;
     return 0;
 }

@@ -12,6 +12,7 @@
 #include "archivers/common/Wildcard.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -21,18 +22,21 @@ namespace arclib {
 // Where the bytes of one entry come from.
 class EntryBytes {
 public:
+    // Takes one block of the entry's data and where in the file it goes.
+    using Sink = std::function<void(const void *data, size_t size, uint64_t offset)>;
     virtual ~EntryBytes() = default;
-    // The next block of the entry's data and where in the file it goes; false at the end.
-    // Throws ArcError (kArcErrDamaged, kArcErrPassword, kArcErrUnsupported) when it cannot be read.
-    virtual bool Next(const void **data, size_t *size, uint64_t *offset) = 0;
+    // Gives the entry's data to sink block by block. Throws ArcError (kArcErrDamaged,
+    // kArcErrPassword, kArcErrUnsupported) when it cannot be read; what sink throws passes.
+    virtual void Deliver(const Sink &sink) = 0;
     // True for a sparse file, which may end in a hole: fewer bytes than its size are no damage.
     virtual bool MayEndInHole() const { return false; }
 };
 
 enum class Overwrite {
-    Replace,   // an existing file is replaced (in one step)
-    Skip,      // an existing file is kept and the entry skipped
-    RenameNew, // the extracted file gets a free name: "name_1.ext", "name_2.ext", ...
+    Replace,      // an existing file is replaced (in one step)
+    Skip,         // an existing file is kept and the entry skipped
+    ReplaceOlder, // an existing file is replaced only when it is older than the entry
+    RenameNew,    // the extracted file gets a free name: "name_1.ext", "name_2.ext", ...
 };
 
 struct ExtractOptions {
@@ -68,6 +72,8 @@ private:
     int Symlink(const std::string &rel, const EntryInfo &info);
     int Hardlink(const std::string &rel, const std::string &target, const EntryInfo &info);
     int File(EntryBytes &bytes, const std::string &rel, const EntryInfo &info);
+    // True when the file at leaf stays (the entry is skipped); RenameNew changes leaf.
+    bool KeepExisting(int dir, std::string &leaf, const EntryInfo &info);
     int Skipped(const EntryInfo &info);
     void Done(const EntryInfo &info, const std::string &rel);
 
@@ -78,6 +84,7 @@ private:
     mode_t umask_;
     std::vector<std::pair<std::string, EntryInfo>> folders_;
     size_t skipped_ = 0;
+    std::string skipWhy_ = "exists";
     std::vector<std::string> written_;
 };
 

@@ -50,15 +50,18 @@ void Check(archive *a, int r, int code, const std::string &what) {
 LibArchiveBytes::LibArchiveBytes(archive *a, archive_entry *e, std::string name)
     : a_(a), e_(e), name_(std::move(name)) {}
 
-bool LibArchiveBytes::Next(const void **data, size_t *size, uint64_t *offset) {
-    la_int64_t at = 0;
-    const int r = archive_read_data_block(a_, data, size, &at);
-    if (r == ARCHIVE_EOF)
-        return false;
-    if (r != ARCHIVE_OK)
-        ThrowDamagedData(a_, name_);
-    *offset = static_cast<uint64_t>(at);
-    return true;
+void LibArchiveBytes::Deliver(const Sink &sink) {
+    for (;;) {
+        const void *data = nullptr;
+        size_t size = 0;
+        la_int64_t at = 0;
+        const int r = archive_read_data_block(a_, &data, &size, &at);
+        if (r == ARCHIVE_EOF)
+            return;
+        if (r != ARCHIVE_OK)
+            ThrowDamagedData(a_, name_);
+        sink(data, size, static_cast<uint64_t>(at));
+    }
 }
 
 bool LibArchiveBytes::MayEndInHole() const {

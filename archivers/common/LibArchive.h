@@ -82,7 +82,7 @@ void FinishReading(archive *a);
 class LibArchiveBytes : public EntryBytes {
 public:
     LibArchiveBytes(archive *a, archive_entry *e, std::string name);
-    bool Next(const void **data, size_t *size, uint64_t *offset) override;
+    void Deliver(const Sink &sink) override;
     bool MayEndInHole() const override;
 
 private:
