@@ -8,6 +8,7 @@
 #include "archivers/common/ArcErrors.h"
 #include "archivers/common/CommandLine.h"
 #include "archivers/common/ExportGuard.h"
+#include "archivers/common/Extract.h"
 #include "archivers/common/FileSystem.h"
 #include "archivers/common/Listing.h"
 #include "archivers/common/OutputBuffer.h"
@@ -360,14 +361,34 @@ ProgressEntry ProgressFor(const lha::Entry &e, const std::string &src, const std
     return p;
 }
 
-void SetTimes(int fd, int64_t mtime) {
-    struct timespec ts[2];
-    ts[0].tv_sec = 0;
-    ts[0].tv_nsec = UTIME_OMIT;
-    ts[1].tv_sec = static_cast<time_t>(mtime);
-    ts[1].tv_nsec = 0;
-    ::futimens(fd, ts);
-}
+// An entry's data decoded for the extraction engine; a decoding failure is damage.
+class LhaBytes : public EntryBytes {
+public:
+    LhaBytes(lha::Reader &reader, const std::string &name) : reader_(reader), name_(name) {}
+    void Deliver(const Sink &sink) override {
+        class Out : public lha::OutStream {
+        public:
+            explicit Out(const Sink &sink) : sink_(sink) {}
+            void Write(const uint8_t *buf, size_t n) override {
+                sink_(buf, n, at_);
+                at_ += n;
+            }
+
+        private:
+            const Sink &sink_;
+            uint64_t at_ = 0;
+        } out(sink);
+        try {
+            reader_.Extract(out);
+        } catch (const lha::LhaError &err) {
+            throw ArcError(kArcErrDamaged, name_ + ": " + err.what());
+        }
+    }
+
+private:
+    lha::Reader &reader_;
+    const std::string &name_;
+};
 
 int Extract(const Options &o, HWND hwnd, OutputBuffer &out, bool testOnly) {
     const std::string &path = o.cl.archive;
@@ -377,14 +398,18 @@ int Extract(const Options &o, HWND hwnd, OutputBuffer &out, bool testOnly) {
     Selection sel = MakeSelection(o);
     Progress progress(hwnd);
     progress.Opened(path);
-    std::optional<SafeDestination> dest;
+    ExtractOptions opt;
     std::string root = o.cl.directory.empty() ? std::string(".") : o.cl.directory;
     while (root.size() > 1 && root.back() == '/')
         root.pop_back();
+    opt.destination = root;
+    opt.keepFolders = o.keepPaths;
+    // Without -a1 (always) an existing file is replaced only by a newer entry.
+    opt.overwrite = o.always ? Overwrite::Replace : Overwrite::ReplaceOlder;
+    opt.continueAfterDamage = true; // each entry's packed size leads to the next header
+    std::optional<ExtractionRun> run;
     if (!testOnly)
-        dest.emplace(root);
-    mode_t umask = CurrentUmask();
-    std::vector<std::pair<std::string, int64_t>> folders;
+        run.emplace(opt, progress, out);
     int worst = 0;
     size_t matched = 0, done = 0, seen = 0;
     lha::Entry e;
@@ -412,107 +437,31 @@ int Extract(const Options &o, HWND hwnd, OutputBuffer &out, bool testOnly) {
             Worst(worst, kArcErrUnsupported);
             continue;
         }
-        if (testOnly) {
-            try {
-                NullOut null;
-                ProgressEntry p = ProgressFor(e, e.name, "");
-                progress.Send(ARCEXTRACT_BEGIN, p);
-                ProgressOut pout(null, progress, p);
-                reader.Extract(pout);
-                progress.Send(ARCEXTRACT_END, p);
-                ++done;
-            } catch (const lha::LhaError &err) {
-                out.Line("damaged: " + e.name + " (" + err.what() + ")");
-                Worst(worst, kArcErrDamaged);
-            }
+        if (!testOnly) {
+            LhaBytes bytes(reader, e.name);
+            run->Add(ToInfo(e), bytes);
             continue;
-        }
-        std::string rel;
-        PathProblem pp = NormaliseEntryPath(e.name, rel);
-        if (pp != PathProblem::None) {
-            out.Line("refused: " + e.name + " (" + PathProblemText(pp) + ")");
-            Worst(worst, kArcErrUnsafePath);
-            continue;
-        }
-        if (!o.keepPaths) {
-            if (e.isDir)
-                continue;
-            rel = SplitParent(rel).second;
         }
         try {
-            if (e.isDir) {
-                UniqueFd dir = dest->OpenFolder(rel, true);
-                uint32_t mode = ModeOf(e) & 0777;
-                ::fchmod(dir.get(), (mode & ~umask) | S_IRWXU);
-                folders.emplace_back(rel, e.mtime);
-                ++done;
-                continue;
-            }
-            auto [parent, leaf] = SplitParent(rel);
-            UniqueFd dir = dest->OpenFolder(parent, true);
-            struct stat st {};
-            bool exists = ::fstatat(dir.get(), leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-            if (exists && !o.always && st.st_mtime >= e.mtime) {
-                out.Line("skipped: " + e.name + " (an existing file is not older)");
-                continue;
-            }
-            std::string target = root + "/" + rel;
-            ProgressEntry p = ProgressFor(e, e.name, target);
-            if (e.isSymlink) {
-                if (!LinkStaysInside(rel, e.linkTarget)) {
-                    out.Line("refused: " + e.name + " -> " + e.linkTarget +
-                             " (link leading outside the destination)");
-                    Worst(worst, kArcErrUnsafePath);
-                    continue;
-                }
-                progress.Send(ARCEXTRACT_BEGIN, p);
-                std::string temp = "." + leaf + ".link.tmp";
-                ::unlinkat(dir.get(), temp.c_str(), 0);
-                if (::symlinkat(e.linkTarget.c_str(), dir.get(), temp.c_str()) != 0 ||
-                    ::renameat(dir.get(), temp.c_str(), dir.get(), leaf.c_str()) != 0) {
-                    int err = errno;
-                    ::unlinkat(dir.get(), temp.c_str(), 0);
-                    throw ArcError(kArcErrWriteFile, e.name + ": " + ErrText(err));
-                }
-                progress.Send(ARCEXTRACT_END, p);
-                ++done;
-                continue;
-            }
+            NullOut null;
+            ProgressEntry p = ProgressFor(e, e.name, "");
             progress.Send(ARCEXTRACT_BEGIN, p);
-            AtomicFile file = AtomicFile::CreateAt(dir.get(), leaf, kArcErrWriteFile);
-            FdOut fout(file.fd(), kArcErrWriteFile, e.name);
-            ProgressOut pout(fout, progress, p);
-            try {
-                reader.Extract(pout);
-            } catch (const lha::LhaError &err) {
-                out.Line("damaged: " + e.name + " (" + err.what() + ")");
-                Worst(worst, kArcErrDamaged);
-                continue; // the partial file is discarded with `file`
-            }
-            ::fchmod(file.fd(), (ModeOf(e) & 0777) & ~umask);
-            SetTimes(file.fd(), e.mtime);
-            file.Commit(true);
+            ProgressOut pout(null, progress, p);
+            reader.Extract(pout);
             progress.Send(ARCEXTRACT_END, p);
             ++done;
-        } catch (const ArcError &err) {
-            if (err.code() == kArcErrUserCancel)
-                throw;
-            out.Line(err.what());
-            Worst(worst, err.code());
+        } catch (const lha::LhaError &err) {
+            out.Line("damaged: " + e.name + " (" + err.what() + ")");
+            Worst(worst, kArcErrDamaged);
         }
     }
-    // Folder times last, once their contents stopped changing them.
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
-        try {
-            UniqueFd dir = dest->OpenFolder(it->first, false);
-            SetTimes(dir.get(), it->second);
-        } catch (const ArcError &) {
-        }
+    if (!testOnly) {
+        Worst(worst, run->Finish(!sel.patterns.empty()));
+        return worst;
     }
     if (matched == 0 && !sel.patterns.empty())
         Worst(worst, kArcErrNoFiles);
-    out.Line(std::to_string(done) + " of " + std::to_string(matched) + " entries " +
-             (testOnly ? "tested" : "extracted"));
+    out.Line(std::to_string(done) + " of " + std::to_string(matched) + " entries tested");
     return worst;
 }
 
