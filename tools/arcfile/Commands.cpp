@@ -1,6 +1,7 @@
 #include "tools/arcfile/Commands.h"
 
 #include "archives/ARCHIVES.h"
+#include "formats/SZIP32.h"
 #include "platform/FileTime.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
@@ -273,6 +274,9 @@ void TRun::ApplySwitches() {
     case TCommand::Sfx:
         if (options_.gw < 0)
             options_.gw = 1; // the 32-bit kind of self-extractor; there is no other on Linux
+        // Of 7-Zip's modules only the console one runs on Linux.
+        if (type == at7z && formats::SevenZipSfxModule.empty())
+            formats::SevenZipSfxModule = "7zCon.sfx";
         break;
     default:
         break;

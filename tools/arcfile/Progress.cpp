@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace arcfile {
@@ -80,6 +81,7 @@ TProgressLine::~TProgressLine() {
 }
 
 void TProgressLine::SetTotals(std::uint64_t Entries, std::uint64_t Bytes) {
+    collectTotals_ = false;
     totalEntries_ = Entries;
     totalBytes_ = Bytes;
 }
@@ -89,11 +91,20 @@ void TProgressLine::Report(int State, const EXTRACTINGINFOEX *Info) {
         return;
     const std::string source(Info->szSourceFileName,
                              strnlen(Info->szSourceFileName, sizeof Info->szSourceFileName));
+    if (State != ARCEXTRACT_COLLECT)
+        started_ = true;
     switch (State) {
-    case ARCEXTRACT_COLLECT:
+    case ARCEXTRACT_COLLECT: {
         ++collected_;
         current_ = source;
+        // The name is relative to the folder the collection runs in, which is current now.
+        struct stat st;
+        if (collectTotals_ && ::stat(source.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            ++totalEntries_;
+            totalBytes_ += static_cast<std::uint64_t>(st.st_size);
+        }
         break;
+    }
     case ARCEXTRACT_BEGIN:
         entryBytes_ = 0;
         current_ = source;
@@ -112,7 +123,9 @@ void TProgressLine::Report(int State, const EXTRACTINGINFOEX *Info) {
     default:
         break;
     }
-    Draw(State == ARCEXTRACT_BEGIN && entriesDone_ == 0);
+    // The first entry and the last are always shown; the rest at most ten times a second.
+    const bool last = State == ARCEXTRACT_END && entriesDone_ == totalEntries_;
+    Draw((State == ARCEXTRACT_BEGIN && entriesDone_ == 0) || last);
 }
 
 std::string TProgressLine::Text(size_t Width) const {
@@ -120,7 +133,7 @@ std::string TProgressLine::Text(size_t Width) const {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     const std::uint64_t bytes = BytesDone();
     std::string text;
-    if (entriesDone_ == 0 && bytes == 0 && collected_ > 0) {
+    if (!started_ && collected_ > 0) {
         text = "collecting " + std::to_string(collected_) + " files";
     } else {
         if (totalBytes_ > 0) {

@@ -26,6 +26,7 @@ public:
     TProgressLine(const TProgressLine &) = delete;
     TProgressLine &operator=(const TProgressLine &) = delete;
 
+    // Totals known beforehand; without them a pack counts the files it collects.
     void SetTotals(std::uint64_t Entries, std::uint64_t Bytes);
     // One report of the component (states 0 to 4 of the library, 2053 for a collected file).
     void Report(int State, const EXTRACTINGINFOEX *Info);
@@ -44,6 +45,8 @@ private:
     bool enabled_;
     int fd_;
     bool drawn_ = false;
+    bool started_ = false;      // the library has reported
+    bool collectTotals_ = true; // totals from the files collected, until SetTotals
     std::uint64_t totalEntries_ = 0, totalBytes_ = 0;
     std::uint64_t collected_ = 0, entriesDone_ = 0, bytesDone_ = 0, entryBytes_ = 0;
     std::string current_;
