@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <poll.h>
@@ -27,9 +28,15 @@ using archtest::WriteFile;
 // The program under test: the installed one when the test run names it (ARCFILE), else the one
 // of the build tree, whose bin/ and lib/ are laid out as an install is.
 inline std::string Tool() {
-    if (const char *p = std::getenv("ARCFILE"); p && *p)
-        return p;
-    return ARCFILE_BUILT;
+    static const std::string tool = [] {
+        const char *p = std::getenv("ARCFILE");
+        if (p && *p && fs::exists(p))
+            return std::string(p);
+        if (p && *p) // a run that left out the install step (ctest -FA)
+            std::fprintf(stderr, "%s is not installed; testing %s\n", p, ARCFILE_BUILT);
+        return std::string(ARCFILE_BUILT);
+    }();
+    return tool;
 }
 
 struct TRunResult {

@@ -313,7 +313,7 @@ std::vector<TIndividualInfoEx> TRun::Entries(const std::string &wild) {
 // Entries and bytes to come, for the bar; only worth a second look at the archive when a bar
 // is drawn.
 void TRun::SetProgressTotals(const std::string &wild) {
-    if (inv_.Quiet)
+    if (!progress_.Enabled())
         return;
     try {
         std::vector<TIndividualInfoEx> entries;

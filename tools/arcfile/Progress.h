@@ -28,6 +28,7 @@ public:
 
     // Totals known beforehand; without them a pack counts the files it collects.
     void SetTotals(std::uint64_t Entries, std::uint64_t Bytes);
+    bool Enabled() const { return enabled_; }
     // One report of the component (states 0 to 4 of the library, 2053 for a collected file).
     void Report(int State, const EXTRACTINGINFOEX *Info);
     // Removes the line.
