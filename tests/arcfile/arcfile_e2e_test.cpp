@@ -477,13 +477,18 @@ TEST_F(Arcfile, DeleteUpdateAndExtractRules) {
               std::string::npos);
 
     // Extracting over existing files: replaced by default and with --overwrite, kept with
-    // --skip-existing where the library can keep them, refused where it cannot.
-    for (const char *archive : {"rules.zip", "rules.7z"}) {
+    // --skip-existing (by the library where it can keep them, else by the tool).
+    ASSERT_EQ(Arc({"pack", "-r", "rules.tgz", "src"}).status, 0);
+    for (const char *archive : {"rules.zip", "rules.7z", "rules.lzh", "rules.tgz"}) {
         SCOPED_TRACE(archive);
         const fs::path to = dir() / "over";
         WriteFile(to / "src/sub/b.bin", "mine");
-        EXPECT_EQ(Arc({"extract", archive, "-o", to.string(), "--skip-existing"}).status, 0);
+        const TRunResult skip = Arc({"extract", archive, "-o", to.string(), "--skip-existing"});
+        EXPECT_EQ(skip.status, 0) << skip.err;
         EXPECT_EQ(ReadFile(to / "src/sub/b.bin"), "mine");
+        EXPECT_EQ(ReadFile(to / "src/.hidden"), "h"); // the entries that were not there came out
+        for (const auto &name : Tree(to))
+            EXPECT_FALSE(name.starts_with(".arcfile-")) << "a staging folder was left: " << name;
         EXPECT_EQ(Arc({"extract", archive, "-o", to.string(), "--overwrite"}).status, 0);
         EXPECT_TRUE(ReadFile(to / "src/sub/b.bin") == ReadFile(dir() / "src/sub/b.bin"));
         WriteFile(to / "src/sub/b.bin", "mine");
@@ -491,10 +496,15 @@ TEST_F(Arcfile, DeleteUpdateAndExtractRules) {
         EXPECT_TRUE(ReadFile(to / "src/sub/b.bin") == ReadFile(dir() / "src/sub/b.bin"));
         fs::remove_all(to);
     }
-    ASSERT_EQ(Arc({"pack", "-r", "rules.tgz", "src"}).status, 0);
-    const TRunResult skip = Arc({"extract", "rules.tgz", "--skip-existing", "-o", "over"});
-    EXPECT_EQ(skip.status, 2);
-    EXPECT_NE(skip.err.find("always replaces existing files"), std::string::npos) << skip.err;
+    // A link already in the destination is not followed when new files are moved in.
+    const fs::path to = dir() / "linked", outside = dir() / "outside";
+    fs::create_directories(to / "src");
+    fs::create_directories(outside);
+    fs::create_directory_symlink(outside, to / "src/sub");
+    const TRunResult linked = Arc({"extract", "rules.tgz", "-o", to.string(), "--skip-existing"});
+    EXPECT_EQ(linked.status, 0) << linked.err;
+    EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_EQ(ReadFile(to / "src/.hidden"), "h");
 }
 
 TEST_F(Arcfile, TypeForcesTheFormatWhateverTheName) {

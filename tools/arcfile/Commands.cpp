@@ -58,6 +58,8 @@ private:
     int List();
     int Test();
     int Extract();
+    // Extracts into a new folder inside Dest, then moves over what Dest does not have yet.
+    int ExtractKeeping(const std::string &dest);
     int Pack();
     int Delete();
     int Update();
@@ -70,6 +72,7 @@ private:
     TArchiveFile archive_;
     TArchiverOptions options_;
     TStringList operands_;
+    bool keepBySteps_ = false;
 };
 
 // The entry's last write as local "YYYY-MM-DD hh:mm:ss" (T between them for JSON).
@@ -232,8 +235,10 @@ void TRun::ApplySwitches() {
                 options_.c = -1;
                 options_.jn = 1;
             } else {
-                throw EUsage("--skip-existing: the " + format +
-                             " library always replaces existing files");
+                // The library replaces files; the extraction goes to a folder of its own and
+                // only what is new is moved over (ExtractKeeping).
+                keepBySteps_ = true;
+                options_.c = 1;
             }
         } else if (options_.c < 0 && options_.jn < 0 && options_.m < 0) {
             options_.c = 1; // replace existing files, as tar does
@@ -418,7 +423,71 @@ int TRun::Extract() {
     if (::access(dest.c_str(), W_OK | X_OK) != 0)
         throw EUsage("the folder " + dest + " is not writable");
     SetProgressTotals(JoinWild(inv_.Operands));
+    if (keepBySteps_)
+        return ExtractKeeping(AbsolutePath(dest));
     Check(archive_.ExtractFiles(nullptr, &options_, AbsolutePath(dest), {TFileArg(operands_)}));
+    return exOk;
+}
+
+namespace {
+
+// Removes a staging folder on every path out of ExtractKeeping.
+struct TStaging {
+    std::string Path;
+    ~TStaging() {
+        std::error_code ec;
+        if (!Path.empty())
+            fs::remove_all(Path, ec);
+    }
+};
+
+bool Lexists(const fs::path &p, struct stat &st) {
+    return ::lstat(p.c_str(), &st) == 0;
+}
+
+} // namespace
+
+int TRun::ExtractKeeping(const std::string &dest) {
+    std::string templ = (fs::path(dest) / ".arcfile-XXXXXX").string();
+    if (!::mkdtemp(templ.data()))
+        throw EUsage("cannot make a folder in " + dest + ": " + std::strerror(errno));
+    TStaging staging{templ};
+    Check(archive_.ExtractFiles(nullptr, &options_, staging.Path, {TFileArg(operands_)}));
+    // Parents come before their contents. A folder is entered only when the destination has a
+    // real folder (or none) there, so a link already in the destination is never followed.
+    size_t kept = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(staging.Path, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        const fs::path rel = fs::relative(it->path(), staging.Path);
+        const fs::path target = fs::path(dest) / rel;
+        struct stat st;
+        const bool exists = Lexists(target, st);
+        if (it->is_directory() && !it->is_symlink()) {
+            if (!exists) {
+                if (::mkdir(target.c_str(), 0777) != 0)
+                    throw EUsage("cannot make the folder " + target.string() + ": " +
+                                 std::strerror(errno));
+                fs::permissions(target, it->status().permissions(), ec);
+                ec.clear();
+            } else if (!S_ISDIR(st.st_mode)) {
+                ++kept;
+                it.disable_recursion_pending();
+            }
+            continue;
+        }
+        if (exists) {
+            ++kept;
+            continue;
+        }
+        if (::rename(it->path().c_str(), target.c_str()) != 0)
+            throw EUsage("cannot move " + rel.string() + " into " + dest + ": " +
+                         std::strerror(errno));
+    }
+    if (ec)
+        throw EUsage("cannot read the folder " + staging.Path + ": " + ec.message());
+    if (inv_.Verbose && kept)
+        Note("kept " + std::to_string(kept) + " existing files");
     return exOk;
 }
 
