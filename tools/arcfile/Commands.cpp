@@ -328,7 +328,7 @@ void TRun::SetProgressTotals(const std::string &wild) {
             if (Field(e.szFileName, sizeof e.szFileName).ends_with("/"))
                 continue;
             ++files;
-            bytes += static_cast<std::uint64_t>(std::max<int64_t>(0, e.OriginalSize));
+            bytes += static_cast<std::uint64_t>(std::max<int64_t>(0, int64_t{e.OriginalSize}));
         }
         progress_.SetTotals(files, bytes);
     } catch (const std::exception &) {
@@ -547,7 +547,7 @@ int TRun::Cat() {
         found = &entries.front();
     // The listed size may be short (or unknown); a buffer that proves too small is grown.
     std::uint64_t size =
-        found ? static_cast<std::uint64_t>(std::max<int64_t>(0, found->OriginalSize)) : 0;
+        found ? static_cast<std::uint64_t>(std::max<int64_t>(0, int64_t{found->OriginalSize})) : 0;
     size = std::max<std::uint64_t>(size + 1, 64 * 1024);
     for (;;) {
         if (size > 0xFFFFFFFFull)
