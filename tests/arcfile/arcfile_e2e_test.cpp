@@ -627,9 +627,13 @@ TEST_F(Arcfile, ProgressLineOnlyOnATerminal) {
     const TRunResult plain = Arc({"pack", "bar.zip", "src/data.bin"});
     EXPECT_EQ(plain.status, 0);
     EXPECT_EQ(plain.err, "");
-    // --verbose prints the library's report.
-    const TRunResult verbose = Arc({"test", "--verbose", "bar.zip"});
+    // --verbose prints the library's report; without it a success prints nothing.
+    const TRunResult verbose = Arc({"extract", "--verbose", "bar.zip", "-o", "v"});
     EXPECT_EQ(verbose.status, 0);
+    EXPECT_NE(verbose.err.find("extracted: 1 of 1"), std::string::npos) << verbose.err;
+    const TRunResult silent = Arc({"extract", "bar.zip", "-o", "s"});
+    EXPECT_EQ(silent.status, 0);
+    EXPECT_EQ(silent.err, "");
 }
 
 // Ctrl-C (or SIGTERM) during a large pack: the old archive stays byte for byte, no temporary
