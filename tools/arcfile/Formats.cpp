@@ -12,26 +12,26 @@ using namespace archives;
 
 namespace {
 
-struct TLibrarySpec {
+struct TLibraryRow {
     const char *Name;
     const char *Role;
 };
 
 // What each back-end offers beyond listing and extracting, and the libraries it loads; the
 // component's back-ends fix both.
-struct TFormatSpec {
+struct TFormatRow {
     TArchiverType Type;
     const char *Name;
     const char *Extensions;
-    std::vector<TLibrarySpec> Libraries;
+    std::vector<TLibraryRow> Libraries;
     // Needed: all of them (false: any one of them).
     bool NeedsAll;
     std::vector<const char *> Operations;
     const char *Note;
 };
 
-const std::vector<TFormatSpec> &Specs() {
-    static const std::vector<TFormatSpec> specs = {
+const std::vector<TFormatRow> &Rows() {
+    static const std::vector<TFormatRow> rows = {
         {atLha,
          "lha",
          ".lzh",
@@ -104,7 +104,7 @@ const std::vector<TFormatSpec> &Specs() {
          {"list", "extract", "test", "pack", "delete", "sfx"},
          "sfx uses 7-Zip's 7zCon.sfx module when it is installed"},
     };
-    return specs;
+    return rows;
 }
 
 std::string Lower(std::string s) {
@@ -124,14 +124,14 @@ std::optional<TArchiverType> FormatByName(const std::string &Name) {
     for (const auto &[alias, type] : aliases)
         if (n == alias)
             return type;
-    for (const auto &s : Specs())
+    for (const auto &s : Rows())
         if (n == s.Name)
             return s.Type;
     return std::nullopt;
 }
 
 std::string FormatName(TArchiverType Type) {
-    for (const auto &s : Specs())
+    for (const auto &s : Rows())
         if (s.Type == Type)
             return s.Name;
     return "unknown";
@@ -139,15 +139,15 @@ std::string FormatName(TArchiverType Type) {
 
 std::vector<TFormatState> FormatStates() {
     std::vector<TFormatState> states;
-    for (const auto &spec : Specs()) {
+    for (const auto &known : Rows()) {
         TFormatState st;
-        st.Type = spec.Type;
-        st.Name = spec.Name;
-        st.Extensions = spec.Extensions;
-        const TArchiverFormat *row = FindArchiverFormat(spec.Type);
-        st.HasBackEnd = row && row->Create;
+        st.Type = known.Type;
+        st.Name = known.Name;
+        st.Extensions = known.Extensions;
+        const TArchiverFormat *backEnd = FindArchiverFormat(known.Type);
+        st.HasBackEnd = backEnd && backEnd->Create;
         size_t present = 0;
-        for (const auto &lib : spec.Libraries) {
+        for (const auto &lib : known.Libraries) {
             TLibraryState ls;
             ls.Name = lib.Name;
             ls.Role = lib.Role;
@@ -159,17 +159,17 @@ std::vector<TFormatState> FormatStates() {
             }
             st.Libraries.push_back(ls);
         }
-        for (const char *op : spec.Operations)
+        for (const char *op : known.Operations)
             st.Operations.push_back(op);
-        const bool libsOk = spec.NeedsAll ? present == spec.Libraries.size() : present > 0;
+        const bool libsOk = known.NeedsAll ? present == known.Libraries.size() : present > 0;
         st.Available = st.HasBackEnd && libsOk;
         if (!st.HasBackEnd)
             st.Note = "not built into this component";
         else if (!libsOk)
             st.Note = "library not installed";
         else
-            st.Note = spec.Note;
-        if (spec.Type == atZip && st.Available && !st.Libraries[1].Present &&
+            st.Note = known.Note;
+        if (known.Type == atZip && st.Available && !st.Libraries[1].Present &&
             !st.Libraries[2].Present)
             st.Note = "read only: no writing library installed";
         states.push_back(std::move(st));
