@@ -630,7 +630,7 @@ TEST_F(Arcfile, ProgressLineOnlyOnATerminal) {
     // --verbose prints the library's report; without it a success prints nothing.
     const TRunResult verbose = Arc({"extract", "--verbose", "bar.zip", "-o", "v"});
     EXPECT_EQ(verbose.status, 0);
-    EXPECT_NE(verbose.err.find("extracted: 1 of 1"), std::string::npos) << verbose.err;
+    EXPECT_NE(verbose.err.find("1 of 1 files extracted"), std::string::npos) << verbose.err;
     const TRunResult silent = Arc({"extract", "bar.zip", "-o", "s"});
     EXPECT_EQ(silent.status, 0);
     EXPECT_EQ(silent.err, "");
