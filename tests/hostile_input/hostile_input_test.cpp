@@ -361,10 +361,10 @@ TEST_F(HostileInput, CompressedTarsWithWrongChecksumsAreDamaged) {
         std::streamoff at; // where a byte is changed (negative: from the end)
     };
     const Case cases[] = {
-        {"gzip data", "tar -czf", "a.tgz", 50000},
-        {"gzip CRC-32", "tar -czf", "a.tgz", -8},
-        {"gzip length", "tar -czf", "a.tgz", -3},
-        {"bzip2 data", "tar -cjf", "a.tbz2", 50000},
+        {"gzip data", "bsdtar -czf", "a.tgz", 50000},
+        {"gzip CRC-32", "bsdtar -czf", "a.tgz", -8},
+        {"gzip length", "bsdtar -czf", "a.tgz", -3},
+        {"bzip2 data", "bsdtar -cjf", "a.tbz2", 50000},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.label);
