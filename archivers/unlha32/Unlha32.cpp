@@ -7,6 +7,7 @@
 #include "archiver_api.h"
 #include "archivers/common/ArcErrors.h"
 #include "archivers/common/CommandLine.h"
+#include "archivers/common/DateBound.h"
 #include "archivers/common/ExportGuard.h"
 #include "archivers/common/Extract.h"
 #include "archivers/common/FileSystem.h"
@@ -18,6 +19,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <map>
@@ -272,6 +274,7 @@ struct Options {
     bool store = false;     // -z1: no compression
     bool noFolders = false; // -jso1: no folder entries written
     std::vector<std::string> exclude;
+    DateRange written; // -jo / -job: files last written in this range only
 
     int Number(const char *name, int fallback) const {
         const Switch *s = nullptr;
@@ -306,9 +309,20 @@ Options ParseOptions(const char *line, bool memory) {
     o.fullPath = o.Number("p", 0) != 0;
     o.store = o.Number("z", 0) != 0;
     o.noFolders = o.Number("jso", 0) != 0;
-    for (const auto &sw : o.cl.switches)
+    const int year = [] {
+        std::time_t now = std::time(nullptr);
+        std::tm local{};
+        ::localtime_r(&now, &local);
+        return local.tm_year + 1900;
+    }();
+    for (const auto &sw : o.cl.switches) {
         if (sw.text.rfind("-jx", 0) == 0 && sw.text.size() > 3)
             o.exclude.push_back(sw.text.substr(3));
+        else if (sw.text.rfind("-job", 0) == 0)
+            o.written.to = ParseDateBound(sw.text.substr(4), "235959", year);
+        else if (sw.text.rfind("-jo", 0) == 0)
+            o.written.from = ParseDateBound(sw.text.substr(3), "000000", year);
+    }
     if (o.cl.archive.empty())
         throw ArcError(kArcErrCommandLine, "no archive name");
     return o;
@@ -503,6 +517,13 @@ public:
                 arg.rfind('/') == std::string::npos ? "" : arg.substr(0, arg.rfind('/') + 1);
             // A name that exists is that file, whatever characters it holds (`x?.txt` is a
             // legal name); only a name that does not exist is a mask.
+            // -r1 takes a plain name in every subfolder too, as it takes a mask.
+            if (o_.r == 1 && !HasWildcard(leaf)) {
+                size_t before = list_.size();
+                Glob(folder.empty() ? "." : folder, argFolder, leaf, true);
+                if (list_.size() != before)
+                    continue;
+            }
             struct stat st {};
             if (::lstat(full.c_str(), &st) == 0) {
                 Add(full, arg, st, o_.r >= 1);
@@ -558,6 +579,8 @@ private:
     }
 
     void Push(const std::string &disk, const std::string &name, const struct stat &st) {
+        if (!S_ISDIR(st.st_mode) && !o_.written.Contains(st.st_mtime))
+            return;
         if (seen_.count(name))
             return;
         seen_[name] = true;

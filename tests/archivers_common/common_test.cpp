@@ -1,5 +1,6 @@
 #include "archivers/common/ArcErrors.h"
 #include "archivers/common/CommandLine.h"
+#include "archivers/common/DateBound.h"
 #include "archivers/common/ExportGuard.h"
 #include "archivers/common/FileSystem.h"
 #include "archivers/common/LibArchive.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -446,5 +448,39 @@ TEST(Listing, EstimatedSizesOfNonEmptyEntriesAreNeverZero) {
     for (const auto &c : cases)
         EXPECT_EQ(RatioPerMille(c.compressed, c.original), c.ratio)
             << c.compressed << " of " << c.original;
+}
+} // namespace
+
+namespace {
+TEST(DateBound, TheSwitchTextsAsTheFileSelectionReadsThem) {
+    auto at = [](int y, int mo, int d, int h, int mi, int s) {
+        std::tm tm{};
+        tm.tm_year = y - 1900;
+        tm.tm_mon = mo - 1;
+        tm.tm_mday = d;
+        tm.tm_hour = h;
+        tm.tm_min = mi;
+        tm.tm_sec = s;
+        tm.tm_isdst = -1;
+        return static_cast<int64_t>(std::mktime(&tm));
+    };
+    EXPECT_EQ(ParseDateBound("20240101", "000000", 2026), at(2024, 1, 1, 0, 0, 0));
+    EXPECT_EQ(ParseDateBound("20240131", "235959", 2026), at(2024, 1, 31, 23, 59, 59));
+    EXPECT_EQ(ParseDateBound("l20240101", "000000", 2026), at(2024, 1, 1, 0, 0, 0));
+    EXPECT_EQ(ParseDateBound("240101", "000000", 2026), at(2024, 1, 1, 0, 0, 0));
+    EXPECT_EQ(ParseDateBound("990101", "000000", 2026), at(1999, 1, 1, 0, 0, 0));
+    EXPECT_EQ(ParseDateBound("760101", "000000", 2026), at(1976, 1, 1, 0, 0, 0));
+    EXPECT_EQ(ParseDateBound("750101", "000000", 2026), at(2075, 1, 1, 0, 0, 0));
+    EXPECT_EQ(ParseDateBound("20240101123456", "000000", 2026), at(2024, 1, 1, 12, 34, 56));
+    EXPECT_EQ(ParseDateBound("240101123456", "000000", 2026), at(2024, 1, 1, 12, 34, 56));
+    for (const char *none : {"", "2024010", "l", "2024"})
+        EXPECT_FALSE(ParseDateBound(none, "000000", 2026).has_value()) << none;
+    for (const char *bad : {"20241301", "2024013x", "20240101240000"})
+        EXPECT_THROW(ParseDateBound(bad, "000000", 2026), ArcError) << bad;
+    DateRange r{at(2024, 1, 1, 0, 0, 0), at(2024, 1, 31, 23, 59, 59)};
+    EXPECT_TRUE(r.Contains(at(2024, 1, 1, 0, 0, 0)));
+    EXPECT_TRUE(r.Contains(at(2024, 1, 31, 23, 59, 59)));
+    EXPECT_FALSE(r.Contains(at(2023, 12, 31, 23, 59, 59)));
+    EXPECT_TRUE(DateRange{}.Contains(0));
 }
 } // namespace

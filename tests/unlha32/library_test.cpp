@@ -8,8 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -348,6 +351,78 @@ TEST(Library, ProgressReachesTheWindowAndCancelKeepsTheOldArchive) {
     TempDir out;
     EXPECT_EQ(Lha("x -+  " + Q(arc) + " " + Dir(out.path()), &stop).code, 32800);
     EXPECT_FALSE(fs::exists(out.path() / "a.txt"));
+}
+
+TEST(Library, DateBoundsChooseTheFilesToPack) {
+    TempDir t;
+    fs::path src = t.path() / "src";
+    WriteFile(src / "old.txt", "old");
+    WriteFile(src / "mid.txt", "mid");
+    WriteFile(src / "new.txt", "new");
+    auto setTime = [](const fs::path &p, const char *when) {
+        std::tm tm{};
+        ::strptime(when, "%Y-%m-%d %H:%M:%S", &tm);
+        tm.tm_isdst = -1;
+        const std::time_t t = std::mktime(&tm);
+        const struct timespec ts[2] = {{t, 0}, {t, 0}};
+        ::utimensat(AT_FDCWD, p.c_str(), ts, 0);
+    };
+    setTime(src / "old.txt", "2023-12-31 23:59:59");
+    setTime(src / "mid.txt", "2024-01-15 12:00:00");
+    setTime(src / "new.txt", "2024-02-01 00:00:00");
+    const struct {
+        const char *switches;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"\"-jo20240101\"", {"mid.txt", "new.txt"}},
+        {"\"-job20240131\"", {"mid.txt", "old.txt"}},
+        {"\"-jo20240101\" \"-job240131\"", {"mid.txt"}},
+        {"\"-jol20240115120000\" \"-job20240115120000\"", {"mid.txt"}},
+        {"\"-jo2024\"", {"mid.txt", "new.txt", "old.txt"}}, // no date's length: no bound
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.switches);
+        fs::path arc = t.path() / "d.lzh";
+        fs::remove(arc);
+        Result r =
+            Lha(std::string("a -r2 ") + c.switches + " " + Q(arc) + " " + Dir(src) + " \"*\"");
+        ASSERT_EQ(r.code, 0) << r.output;
+        std::vector<std::string> names;
+        HARC h = UnlhaOpenArchive(nullptr, arc.c_str(), 0);
+        ASSERT_NE(h, nullptr);
+        INDIVIDUALINFO info{};
+        for (int k = UnlhaFindFirst(h, "*", &info); k == 0; k = UnlhaFindNext(h, &info))
+            names.push_back(info.szFileName);
+        UnlhaCloseArchive(h);
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, c.names);
+    }
+    EXPECT_EQ(Lha("a \"-jo20241301\" " + Q(t.path() / "e.lzh") + " " + Dir(src) + " \"*\"").code,
+              32769);
+}
+
+TEST(Library, RecursionOneFindsAPlainNameInEverySubfolder) {
+    TempDir t;
+    fs::path src = t.path() / "src";
+    for (const char *f : {"c.txt", "a/c.txt", "a/b/c.txt", "d.txt", "a/d.txt"})
+        WriteFile(src / f, f);
+    auto names = [&](const std::string &switches) {
+        fs::path arc = t.path() / "r.lzh";
+        fs::remove(arc);
+        Result r = Lha("a " + switches + " " + Q(arc) + " " + Dir(src) + " \"c.txt\"");
+        EXPECT_EQ(r.code, 0) << r.output;
+        std::vector<std::string> found;
+        HARC h = UnlhaOpenArchive(nullptr, arc.c_str(), 0);
+        INDIVIDUALINFO info{};
+        for (int k = h ? UnlhaFindFirst(h, "*", &info) : -1; k == 0; k = UnlhaFindNext(h, &info))
+            found.push_back(info.szFileName);
+        if (h)
+            UnlhaCloseArchive(h);
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    EXPECT_EQ(names("-r1"), (std::vector<std::string>{"a/b/c.txt", "a/c.txt", "c.txt"}));
+    EXPECT_EQ(names(""), (std::vector<std::string>{"c.txt"}));
 }
 
 } // namespace
