@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint8_t kExtCrc = 0x00, kExtName = 0x01, kExtDir = 0x02, kExtDosAttr = 0x40,
                   kExtWinTime = 0x41, kExtSize64 = 0x42, kExtCodePage = 0x46, kExtUnixMode = 0x50,
-                  kExtUnixTime = 0x54;
+                  kExtUnixTime = 0x54, kExtUnicodeName = 0x44, kExtUnicodeDir = 0x45;
 constexpr uint64_t kUnixEpochTicks = 116444736000000000ULL;
 constexpr uint32_t kMaxHeader = 1u << 20; // far beyond any real header; stops runaway sizes
 
@@ -83,7 +83,49 @@ std::string DecodeName(const std::string &raw, bool utf8) {
 struct Parsed {
     std::string rawName, rawDir;
     std::optional<uint32_t> codePage;
+    // The Unicode name headers, as UTF-8 (folders of the folder header separated by 0xFF).
+    std::optional<std::string> unicodeName, unicodeDir;
 };
+
+// UTF-16LE text as UTF-8; 0xFFFF (the format's folder separator) becomes the byte 0xFF, which
+// UTF-8 never holds. A surrogate without its pair becomes U+FFFD.
+std::string Utf16ToUtf8(const uint8_t *d, size_t len) {
+    std::string out;
+    auto put = [&](uint32_t c) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    };
+    for (size_t i = 0; i + 1 < len; i += 2) {
+        uint32_t c = Le16(d + i);
+        if (c == 0xFFFF) {
+            out += '\xFF';
+        } else if (c == 0) {
+            break;
+        } else if (c >= 0xD800 && c < 0xDC00 && i + 3 < len && Le16(d + i + 2) >= 0xDC00 &&
+                   Le16(d + i + 2) < 0xE000) {
+            put(0x10000 + ((c - 0xD800) << 10) + (Le16(d + i + 2) - 0xDC00));
+            i += 2;
+        } else if (c >= 0xD800 && c < 0xE000) {
+            put(0xFFFD);
+        } else {
+            put(c);
+        }
+    }
+    return out;
+}
 
 // Reads the chain of extended headers held in ext (sizeWidth 2 or 4), the first of which has
 // size first. Checks the header CRC when one is present (over hdr with the CRC field zeroed).
@@ -113,6 +155,12 @@ void ParseExtended(const uint8_t *ext, size_t extLen, size_t first, unsigned siz
             break;
         case kExtDir:
             ps.rawDir.assign(reinterpret_cast<const char *>(d), dlen);
+            break;
+        case kExtUnicodeName:
+            ps.unicodeName = Utf16ToUtf8(d, dlen);
+            break;
+        case kExtUnicodeDir:
+            ps.unicodeDir = Utf16ToUtf8(d, dlen);
             break;
         case kExtDosAttr:
             if (dlen >= 2)
@@ -156,10 +204,11 @@ void ParseExtended(const uint8_t *ext, size_t extLen, size_t first, unsigned siz
 }
 
 void Finish(Entry &e, const Parsed &ps) {
-    std::string raw = ps.rawDir;
-    if (!raw.empty() && static_cast<unsigned char>(raw.back()) != 0xFF)
-        raw += '\xFF';
-    raw += ps.rawName;
+    auto join = [](std::string dir, const std::string &name) {
+        if (!dir.empty() && static_cast<unsigned char>(dir.back()) != 0xFF)
+            dir += '\xFF';
+        return dir + name;
+    };
     // The name's code page: what the header says; else a Unix-made name is its bytes as they are
     // (UTF-8 when it is valid UTF-8, and a name in another encoding stays byte for byte, as lhasa
     // and libarchive read it); else code page 932 (the archivers of the format's home).
@@ -168,7 +217,20 @@ void Finish(Entry &e, const Parsed &ps) {
         utf8 = *ps.codePage == 65001;
     else
         utf8 = e.osId == 'U';
-    e.name = DecodeName(raw, utf8);
+    if (ps.unicodeName || ps.unicodeDir) {
+        // The Unicode headers say the name without a code page's losses; a part they leave out
+        // comes from its code-page header, decoded first so that both parts are UTF-8.
+        auto legacy = [&](const std::string &raw) {
+            std::string part = DecodeName(raw, utf8);
+            std::replace(part.begin(), part.end(), '/', '\xFF');
+            return part;
+        };
+        e.name = DecodeName(join(ps.unicodeDir ? *ps.unicodeDir : legacy(ps.rawDir),
+                                 ps.unicodeName ? *ps.unicodeName : legacy(ps.rawName)),
+                            true);
+    } else {
+        e.name = DecodeName(join(ps.rawDir, ps.rawName), utf8);
+    }
     if (e.unixMode && (*e.unixMode & 0xF000) == 0xA000) {
         e.isSymlink = true;
         auto bar = e.name.find('|');

@@ -425,4 +425,18 @@ TEST(Library, RecursionOneFindsAPlainNameInEverySubfolder) {
     EXPECT_EQ(names(""), (std::vector<std::string>{"c.txt"}));
 }
 
+TEST(Fixtures, UnicodeNameHeadersGiveTheNameWithoutLoss) {
+    // From libarchive's test suite (test_read_format_lha_filename_utf16.lzh.uu, uudecoded): the
+    // code-page headers hold "______", the Unicode headers the real names.
+    fs::path arc = fs::path(LHA_TEST_DATA) / "test_read_format_lha_filename_utf16.lzh";
+    EXPECT_EQ(ListNames(arc),
+              (std::vector<std::string>{"\xC3\x9C\xC3\x96\xC3\x84\xC3\xBC\xC3\xB6\xC3\xA4/"
+                                        "\xC3\xA4\xC3\xB6\xC3\xBC\xC3\x84\xC3\x96\xC3\x9C.txt",
+                                        "\xC3\x9C\xC3\x96\xC3\x84\xC3\xBC\xC3\xB6\xC3\xA4/"}));
+    TempDir out;
+    Result r = Lha("x -+  " + Q(arc) + " " + Dir(out.path()));
+    ASSERT_EQ(r.code, 0) << r.output;
+    EXPECT_EQ(ReadFile(out.path() / "ÜÖÄüöä" / "äöüÄÖÜ.txt").size(), 12u);
+}
+
 } // namespace
