@@ -363,16 +363,7 @@ Selection MakeSelection(const Options &o) {
 // --- extraction ---------------------------------------------------------------------------------
 
 ProgressEntry ProgressFor(const lha::Entry &e, const std::string &src, const std::string &dst) {
-    ProgressEntry p;
-    p.source = src;
-    p.destination = dst;
-    p.size = e.originalSize;
-    p.compressed = e.packedSize;
-    p.crc = e.crc;
-    p.mtime = e.mtime;
-    p.mode = ModeOf(e);
-    p.method = e.methodId;
-    return p;
+    return arclib::ProgressFor(ToInfo(e), src, dst);
 }
 
 // An entry's data decoded for the extraction engine; a decoding failure is damage.
