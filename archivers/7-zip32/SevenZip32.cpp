@@ -118,6 +118,7 @@ int Pack(const CommandLine &cl, const SevenZipSwitches &s, Progress &progress, O
     CollectOptions co;
     co.baseDir = s.directory;
     co.recurseWildcards = s.recurseWildcards;
+    co.hidden = true; // the 7z command line has no switch for them: 7-Zip takes every file
     co.exclude = EntrySelector(s.excludes);
     struct stat self {};
     bool haveOld = ::stat(path.c_str(), &self) == 0;

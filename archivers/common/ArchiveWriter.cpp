@@ -175,6 +175,10 @@ private:
             names.push_back(d.path().filename().string());
         std::sort(names.begin(), names.end());
         for (const auto &n : names) {
+            // Hidden files come with a mask only when asked for, or when the mask itself
+            // begins with a dot.
+            if (n[0] == '.' && !opt_.hidden && pattern[0] != '.')
+                continue;
             std::string rel = folder.empty() ? n : folder + "/" + n;
             std::string disk = JoinPath(opt_.baseDir, rel);
             struct stat st {};
@@ -208,6 +212,8 @@ private:
                 throw ArcError(kArcErrReadSource, disk + ": " + ec.message());
             std::sort(children.begin(), children.end());
             for (const auto &c : children) {
+                if (c[0] == '.' && !opt_.hidden)
+                    continue; // hidden files come with their folder only when asked for
                 std::string childDisk = disk.back() == '/' ? disk + c : disk + "/" + c;
                 struct stat cst {};
                 if (::lstat(childDisk.c_str(), &cst) != 0)

@@ -146,8 +146,11 @@ struct CollectOptions {
     bool keepFolders = true;       // false: entries are stored under their last name only
     bool recurseFolders = true;    // a folder argument brings its contents along
     bool recurseWildcards = false; // a wildcard argument is matched in subfolders too
-    EntrySelector exclude;         // names (stored form) left out
-    dev_t skipDev = 0;             // a file never to pack (the archive itself): device and inode
+    // Hidden files (names beginning with '.') found in a folder or by a mask are taken too. A
+    // file named as an argument is always taken.
+    bool hidden = false;
+    EntrySelector exclude; // names (stored form) left out
+    dev_t skipDev = 0;     // a file never to pack (the archive itself): device and inode
     ino_t skipIno = 0;
 };
 

@@ -26,6 +26,7 @@ struct TarSwitches {
     bool keepFolders = true;    // --use-directory=
     bool wholeNameOnly = false; // --check-all-path=
     bool gnuFormat = false;     // -g
+    bool hidden = false;        // -AH: hidden files in folders and masks too (-I: not)
 };
 
 CommandLine ParseTar(const char *line) {
@@ -73,6 +74,10 @@ TarSwitches ReadSwitches(const CommandLine &cl) {
                 s.level = NumberAfter(t, 2, -1);
             } else if (t == "-g") {
                 s.gnuFormat = true;
+            } else if (t == "-AH") {
+                s.hidden = true;
+            } else if (t == "-I") {
+                s.hidden = false;
             }
         }
     }
@@ -167,6 +172,7 @@ int Pack(const CommandLine &cl, const TarSwitches &s, Progress &progress, Output
     CollectOptions co;
     co.baseDir = DirectoryOf(cl);
     co.keepFolders = s.keepFolders;
+    co.hidden = s.hidden;
     struct stat self {};
     if (::stat(path.c_str(), &self) == 0) {
         co.skipDev = self.st_dev;

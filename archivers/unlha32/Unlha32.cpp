@@ -273,6 +273,7 @@ struct Options {
     bool fullPath = false;  // -p1: names compared as whole paths
     bool store = false;     // -z1: no compression
     bool noFolders = false; // -jso1: no folder entries written
+    bool hidden = false;    // -a1, -a2: hidden files in folders and masks too
     std::vector<std::string> exclude;
     DateRange written; // -jo / -job: files last written in this range only
 
@@ -309,6 +310,7 @@ Options ParseOptions(const char *line, bool memory) {
     o.fullPath = o.Number("p", 0) != 0;
     o.store = o.Number("z", 0) != 0;
     o.noFolders = o.Number("jso", 0) != 0;
+    o.hidden = o.Number("a", 0) >= 1;
     const int year = [] {
         std::time_t now = std::time(nullptr);
         std::tm local{};
@@ -596,6 +598,8 @@ private:
 
     void Walk(const std::string &disk, const std::string &argPath) {
         for (const auto &n : Names(disk)) {
+            if (n[0] == '.' && !o_.hidden)
+                continue; // hidden files come with their folder only when asked for
             std::string child = JoinPath(disk, n);
             struct stat st {};
             if (::lstat(child.c_str(), &st) != 0)
@@ -607,6 +611,8 @@ private:
     void Glob(const std::string &folder, const std::string &argFolder, const std::string &pattern,
               bool recursive) {
         for (const auto &n : Names(folder)) {
+            if (n[0] == '.' && !o_.hidden && pattern[0] != '.')
+                continue;
             std::string child = JoinPath(folder, n);
             struct stat st {};
             if (::lstat(child.c_str(), &st) != 0)

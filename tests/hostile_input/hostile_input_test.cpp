@@ -472,4 +472,49 @@ TEST_F(HostileInput, ANameThatExistsIsTakenLiterallyEvenWithWildcardCharacters) 
     }
 }
 
+TEST_F(HostileInput, HiddenFilesComeWithAFolderOnlyWhenAskedFor) {
+    fs::path src = tmp_.path / "src";
+    WriteFile(src / "a.txt", "a");
+    WriteFile(src / ".hidden", "h");
+    WriteFile(src / "sub/.deep", "d");
+    const std::string base = src.string().substr(1);
+    const std::string all = base + "/.hidden\n" + base + "/a.txt\n" + base + "/sub/.deep\n";
+    const std::string visible = base + "/a.txt\n";
+    const struct {
+        const char *label, *lib, *entry, *ext, *line; // line: %A archive, %S folder
+        std::string files;
+    } cases[] = {
+        {"tar", TAR32_PATH, "Tar", ".tar", "c -f %A %S", visible},
+        {"tar -AH", TAR32_PATH, "Tar", ".tar", "c -AH -f %A %S", all},
+        {"tar -I", TAR32_PATH, "Tar", ".tar", "c -I -f %A %S", visible},
+        {"zip", ZIP32J_PATH, "Zip", ".zip", "-r -D %A %S", visible},
+        {"zip -S", ZIP32J_PATH, "Zip", ".zip", "-r -D -S %A %S", all},
+        {"lzh", UNLHA32_PATH, "Unlha", ".lzh", "a -r2 -jso1 %A %S", visible},
+        {"lzh -a1", UNLHA32_PATH, "Unlha", ".lzh", "a -r2 -jso1 -a1 %A %S", all},
+        {"7z, which has no switch for it", SEVENZIP32_PATH, "SevenZip", ".7z", "a -hide %A %S",
+         all},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        fs::path archive = tmp_.path / (std::string("h") + c.ext);
+        fs::remove(archive);
+        std::string line = c.line;
+        line.replace(line.find("%A"), 2, Q(archive));
+        line.replace(line.find("%S"), 2, Q(src));
+        Result r = Call(c.lib, c.entry, line);
+        ASSERT_EQ(r.code, 0) << r.output;
+        std::string listing;
+        ASSERT_EQ(Shell("bsdtar -tf " + Quote(archive.string()) + " | grep -v '/$' | LC_ALL=C sort",
+                        &listing),
+                  0);
+        EXPECT_EQ(listing, c.files);
+    }
+    // Named, a hidden file is always taken.
+    fs::path named = tmp_.path / "named.tar";
+    ASSERT_EQ(Call(TAR32_PATH, "Tar", "c -f " + Q(named) + " " + Q(src / ".hidden")).code, 0);
+    std::string listing;
+    Shell("bsdtar -tf " + Quote(named.string()), &listing);
+    EXPECT_EQ(listing, base + "/.hidden\n");
+}
+
 } // namespace
