@@ -156,6 +156,9 @@ ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
         throw ArcError(kArcErrArchiveNotFound, path + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
         throw ArcError(kArcErrArchiveNotFound, path + ": is a folder");
+    // A FIFO or a device would block the reader or feed it without end.
+    if (!S_ISREG(st.st_mode))
+        throw ArcError(kArcErrArchiveNotFound, path + ": is not a regular file");
     ReadArchive a(archive_read_new());
     if (!a)
         throw std::bad_alloc();

@@ -198,7 +198,8 @@ public:
 // --- reading archives ---------------------------------------------------------------------------
 
 UniqueFd OpenArchiveFile(const std::string &path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without blocking: a FIFO is refused below instead of waiting for a writer.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!fd)
         throw ArcError(kArcErrArchiveNotFound, path + ": " + ErrText(errno));
     struct stat st {};

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sys/stat.h>
 #include <zlib.h>
 
 namespace zipar {
@@ -27,7 +28,7 @@ uint64_t Le64(const unsigned char *p) {
 
 class File {
 public:
-    explicit File(const std::string &path) : in_(path, std::ios::binary) {
+    explicit File(const std::string &path) : in_(OpenRegular(path), std::ios::binary) {
         if (!in_)
             throw ArcError(arclib::kArcErrArchiveNotFound, path);
         in_.seekg(0, std::ios::end);
@@ -46,6 +47,14 @@ public:
     }
 
 private:
+    // Checked before it is opened: opening a FIFO would block, and a device has no end to seek.
+    static const std::string &OpenRegular(const std::string &path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            throw ArcError(arclib::kArcErrArchiveNotFound, path + ": is not a regular file");
+        return path;
+    }
+
     std::ifstream in_;
     uint64_t size_ = 0;
 };

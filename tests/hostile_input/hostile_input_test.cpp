@@ -517,4 +517,26 @@ TEST_F(HostileInput, HiddenFilesComeWithAFolderOnlyWhenAskedFor) {
     EXPECT_EQ(listing, base + "/.hidden\n");
 }
 
+TEST_F(HostileInput, AnArchiveThatIsNoRegularFileIsRefusedAtOnce) {
+    fs::path fifo = tmp_.path / "a.fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        const char *lib, *entry, *line;
+    } cases[] = {
+        {TAR32_PATH, "Tar", "t -f %A"},
+        {SEVENZIP32_PATH, "SevenZip", "t %A"},
+        {UNZIP32_PATH, "UnZip", "-t %A"},
+        {UNLHA32_PATH, "Unlha", "t %A"},
+    };
+    for (const auto &c : cases) {
+        for (const fs::path &archive : {fifo, fs::path("/dev/zero")}) {
+            SCOPED_TRACE(std::string(c.entry) + " " + archive.string());
+            std::string line = c.line;
+            line.replace(line.find("%A"), 2, Q(archive));
+            Result r = Bounded([&] { return Call(c.lib, c.entry, line); }, fifo);
+            EXPECT_EQ(r.code, 32770) << r.output;
+        }
+    }
+}
+
 } // namespace
