@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -23,7 +25,23 @@ protected:
         TLha32::FreeDLL(); // each test starts without the shared binding
         fake::Reset();
     }
-    void TearDown() override { TLha32::FreeDLL(); }
+    void TearDown() override {
+        TLha32::FreeDLL();
+        if (!dir_.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(dir_, ec);
+        }
+    }
+
+    // A folder of this test's own, removed when the test ends.
+    std::string TempDir() {
+        if (dir_.empty()) {
+            std::string t = (std::filesystem::temp_directory_path() / "lha32_test_XXXXXX").string();
+            if (::mkdtemp(t.data()))
+                dir_ = t;
+        }
+        return dir_;
+    }
 
     // The command line the library received from the last call of its main entry.
     static std::string Received() {
@@ -32,6 +50,7 @@ protected:
     }
 
     fake::ScopedSearchPath path_{"full"};
+    std::string dir_;
 };
 
 std::string Slurp(const std::string &file) {
@@ -39,14 +58,6 @@ std::string Slurp(const std::string &file) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
-}
-
-std::string TempDir() {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("lha32_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
-    return dir.string();
 }
 
 using Operation = std::function<int(TLha32 &, TArchiverOptions &, std::string &)>;
