@@ -5,8 +5,11 @@
 #include "app/JobHook.h"
 #include "app/QuorvelLogic.h"
 #include "archives/ARCHIVES.h"
+#include "formats/BGA32.h"
 #include "formats/LHA32.h"
+#include "formats/SZIP32.h"
 #include "formats/TAR32.h"
+#include "formats/YZ132.h"
 #include "formats/ZIP32.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +92,9 @@ protected:
         formats::TLha32::FreeDLL();
         formats::TZip32::FreeDLL();
         formats::TTar32::FreeDLL();
+        formats::TSevenZip32::FreeDLL();
+        formats::TBGA32::FreeDLL();
+        formats::TYZ1::FreeDLL();
     }
     void SetUp() override {
         FreeBindings();
