@@ -88,42 +88,26 @@ struct Parsed {
 };
 
 // UTF-16LE text as UTF-8; 0xFFFF (the format's folder separator) becomes the byte 0xFF, which
-// UTF-8 never holds. A surrogate without its pair becomes U+FFFD.
+// UTF-8 never holds.
 std::string Utf16ToUtf8(const uint8_t *d, size_t len) {
     std::string out;
-    auto put = [&](uint32_t c) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+    std::u16string piece;
+    auto flush = [&] {
+        out += platform::WideToCodePage(piece, platform::CodePage::Utf8);
+        piece.clear();
     };
     for (size_t i = 0; i + 1 < len; i += 2) {
-        uint32_t c = Le16(d + i);
-        if (c == 0xFFFF) {
-            out += '\xFF';
-        } else if (c == 0) {
+        const char16_t c = static_cast<char16_t>(Le16(d + i));
+        if (c == 0)
             break;
-        } else if (c >= 0xD800 && c < 0xDC00 && i + 3 < len && Le16(d + i + 2) >= 0xDC00 &&
-                   Le16(d + i + 2) < 0xE000) {
-            put(0x10000 + ((c - 0xD800) << 10) + (Le16(d + i + 2) - 0xDC00));
-            i += 2;
-        } else if (c >= 0xD800 && c < 0xE000) {
-            put(0xFFFD);
+        if (c == 0xFFFF) {
+            flush();
+            out += '\xFF';
         } else {
-            put(c);
+            piece += c;
         }
     }
+    flush();
     return out;
 }
 
