@@ -248,10 +248,8 @@ bool Extractor::KeepExisting(int dir, std::string &leaf, const EntryInfo &info) 
     case Overwrite::Replace:
         return false;
     case Overwrite::Skip:
-        skipWhy_ = "exists";
         return true;
     case Overwrite::ReplaceOlder:
-        skipWhy_ = "an existing file is not older";
         return st.st_mtime >= info.mtime;
     case Overwrite::RenameNew:
         leaf = FreeName(dir, leaf);
@@ -261,7 +259,9 @@ bool Extractor::KeepExisting(int dir, std::string &leaf, const EntryInfo &info) 
 }
 
 int Extractor::Skipped(const EntryInfo &info) {
-    out_.Line("skipped: " + info.name + " (" + skipWhy_ + ")");
+    out_.Line("skipped: " + info.name +
+              (opt_.overwrite == Overwrite::ReplaceOlder ? " (an existing file is not older)"
+                                                         : " (exists)"));
     ++skipped_;
     return 0;
 }

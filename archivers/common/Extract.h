@@ -84,7 +84,6 @@ private:
     mode_t umask_;
     std::vector<std::pair<std::string, EntryInfo>> folders_;
     size_t skipped_ = 0;
-    std::string skipWhy_ = "exists";
     std::vector<std::string> written_;
 };
 
