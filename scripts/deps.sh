@@ -4,7 +4,8 @@ set -euo pipefail
 pkgs=(build-essential cmake ninja-build pkg-config git
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       qt6-base-dev libarchive-dev zlib1g-dev libbz2-dev liblzma-dev
-      libarchive-tools lhasa p7zip-full unzip zip xz-utils)
+      libarchive-tools lhasa p7zip-full unzip zip xz-utils
+      cabextract gcab arj unar)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
