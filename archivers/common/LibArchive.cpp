@@ -3,6 +3,7 @@
 #include "archivers/common/ArcErrors.h"
 #include "archivers/common/Extract.h"
 #include "archivers/common/GzipStream.h"
+#include "platform/CodePage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -88,6 +89,16 @@ namespace {
 struct ReaderState {
     std::string rawName;
     std::unique_ptr<GzipStream> gzip;
+    // Names in formats that record no code page are read in one code page per archive. The
+    // headers of an uncompressed archive (a cheap pass: the data is skipped by seeking) or of a
+    // small compressed one are read ahead for it; in a larger compressed stream the first name
+    // that is not UTF-8 decides for the names after it, as reading ahead would mean
+    // decompressing everything twice.
+    std::string path;
+    ReaderSetup setup;
+    bool namesDecided = false;
+    bool namesAsStored = false; // the pass that reads ahead
+    LegacyCharset charset = LegacyCharset::None;
 };
 std::mutex g_readersMutex;
 std::map<const archive *, ReaderState> g_readers;
@@ -150,7 +161,103 @@ void FinishReading(archive *a) {
         gz->VerifyRest();
 }
 
+namespace {
+ReadArchive OpenReaderAs(const std::string &path, const ReaderSetup &setup, bool namesAsStored);
+
+// Compressed archives up to this size are read twice to learn their names' code page.
+constexpr off_t kReadAheadLimit = 4 << 20;
+
+// Formats whose headers carry names in no declared character set.
+bool HasLegacyNames(archive *a) {
+    switch (archive_format(a)) {
+    case ARCHIVE_FORMAT_TAR:
+    case ARCHIVE_FORMAT_TAR_USTAR:
+    case ARCHIVE_FORMAT_TAR_GNUTAR:
+        return true;
+    default:
+        break;
+    }
+    const int base = archive_format(a) & ARCHIVE_FORMAT_BASE_MASK;
+    return base == ARCHIVE_FORMAT_CPIO || base == ARCHIVE_FORMAT_AR;
+}
+
+const char *RawLink(archive_entry *e) {
+    const char *l = archive_entry_symlink(e);
+    return l ? l : archive_entry_hardlink(e);
+}
+
+// The code page of an uncompressed archive's legacy names, from all of its headers.
+LegacyCharset ReadAheadCharset(const std::string &path, const ReaderSetup &setup) {
+    std::vector<std::string> names;
+    try {
+        ReadArchive r = OpenReaderAs(path, setup, true);
+        archive_entry *e = nullptr;
+        while (NextHeader(r.get(), &e)) {
+            if (HasLegacyNames(r.get())) {
+                if (const char *n = archive_entry_pathname(e))
+                    names.emplace_back(n);
+                if (const char *l = RawLink(e))
+                    names.emplace_back(l);
+            }
+            if (archive_read_data_skip(r.get()) != ARCHIVE_OK)
+                break;
+        }
+    } catch (const ArcError &) {
+        // A damaged header ends the names there; the reading proper reports it.
+    }
+    return ChooseLegacyCharset(names);
+}
+
+// Gives an entry of a legacy format its name (and link) in the archive's code page.
+void DecodeLegacyNames(archive *a, archive_entry *e) {
+    ReaderState *state = nullptr;
+    {
+        std::lock_guard lock(g_readersMutex);
+        auto it = g_readers.find(a);
+        if (it == g_readers.end() || it->second.namesAsStored)
+            return;
+        state = &it->second;
+    }
+    if (!HasLegacyNames(a))
+        return;
+    const char *raw = archive_entry_pathname(e);
+    const char *link = RawLink(e);
+    if (!state->namesDecided) {
+        struct stat st {};
+        const bool small = ::stat(state->path.c_str(), &st) == 0 && st.st_size <= kReadAheadLimit;
+        if (MainFilter(a) == ARCHIVE_FILTER_NONE || small) {
+            state->charset = ReadAheadCharset(state->path, state->setup);
+            state->namesDecided = true;
+        } else if ((raw && !platform::IsValidUtf8(raw)) || (link && !platform::IsValidUtf8(link))) {
+            std::vector<std::string> seen;
+            if (raw)
+                seen.emplace_back(raw);
+            if (link)
+                seen.emplace_back(link);
+            state->charset = ChooseLegacyCharset(seen);
+            state->namesDecided = true;
+        }
+    }
+    if (state->charset == LegacyCharset::None)
+        return;
+    if (raw)
+        SetEntryName(e, LegacyNameToUtf8(raw, state->charset));
+    if (const char *s = archive_entry_symlink(e))
+        SetLinkTarget(e, LegacyNameToUtf8(s, state->charset));
+    else if (const char *h = archive_entry_hardlink(e)) {
+        const std::string target = LegacyNameToUtf8(h, state->charset);
+        if (platform::IsValidUtf8(target))
+            archive_entry_set_hardlink_utf8(e, target.c_str());
+    }
+}
+} // namespace
+
 ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
+    return OpenReaderAs(path, setup, false);
+}
+
+namespace {
+ReadArchive OpenReaderAs(const std::string &path, const ReaderSetup &setup, bool namesAsStored) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         throw ArcError(kArcErrArchiveNotFound, path + ": " + std::strerror(errno));
@@ -168,6 +275,9 @@ ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
         std::lock_guard lock(g_readersMutex);
         state = &g_readers[a.get()];
         state->rawName = RawEntryName(path);
+        state->path = path;
+        state->setup = setup;
+        state->namesAsStored = namesAsStored;
     }
     int r;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -189,6 +299,7 @@ ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
     }
     return a;
 }
+} // namespace
 
 bool NextHeader(archive *a, archive_entry **entry) {
     int r = archive_read_next_header(a, entry);
@@ -203,6 +314,8 @@ bool NextHeader(archive *a, archive_entry **entry) {
             auto it = g_readers.find(a);
             if (it != g_readers.end())
                 SetEntryName(*entry, it->second.rawName);
+        } else {
+            DecodeLegacyNames(a, *entry);
         }
         return true;
     }

@@ -165,6 +165,17 @@ std::string EntryName(archive_entry *e);
 // Sets a symbolic link's target by the same rule as SetEntryName.
 void SetLinkTarget(archive_entry *e, const std::string &utf8);
 std::string LegacyNameToUtf8(std::string_view raw);
+
+// The code page of an archive's names where its format records none.
+enum class LegacyCharset { None, Cp932, EucJp };
+// The one code page for all the names of an archive: None when every name is valid UTF-8 (or no
+// single code page reads them all), else CP932, or EUC-JP when only it reads them all or CP932
+// reads them as nothing but half-width katakana. Deciding per archive rather than per name
+// keeps a legacy name whose bytes happen to form UTF-8 (EUC-JP "表" is "ɽ") from being misread.
+LegacyCharset ChooseLegacyCharset(const std::vector<std::string> &rawNames);
+// A legacy name read in the archive's code page; a name it does not read goes by the rule of
+// LegacyNameToUtf8.
+std::string LegacyNameToUtf8(std::string_view raw, LegacyCharset cs);
 // The target of a symbolic or hard link, as UTF-8 by the same rules.
 std::string LinkTarget(archive_entry *e);
 
