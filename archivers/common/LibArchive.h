@@ -135,11 +135,18 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
 // before: see RequireUtf8Names).
 void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, OutputBuffer &out);
 
+// How the archive's bytes reach the file: as libarchive writes them (through the filters setup
+// added), or gzip-compressed on every core (then setup adds no compression filter).
+struct ArchiveOutput {
+    bool parallelGzip = false;
+    int level = -1; // gzip level 1..9; else the default
+};
+
 // Writes the archive at path atomically: setup chooses format and filters, body writes the
 // entries. The old archive is replaced only when everything succeeded (its permissions are kept);
 // on any exception it stays as it was and no partial file is left.
 void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
-                      const std::function<void(archive *)> &body);
+                      const std::function<void(archive *)> &body, const ArchiveOutput &output = {});
 
 // Copies the current entry of r (header and data) into w, reporting state 4.
 void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress);
