@@ -29,6 +29,7 @@ struct Fixture {
     std::unique_ptr<TArchiverDll> &dll; // and its binding
     const char *library;
     std::vector<std::string> files; // regular files the archive holds
+    bool sfx = false;               // the library finds the archive after a program stub
 };
 
 const Fixture kFixtures[] = {
@@ -37,13 +38,15 @@ const Fixture kFixtures[] = {
      formats::TCab32::LoadDLL,
      formats::CabDll,
      "libcab32.so",
-     {"empty", "dir1/file1", "dir2/file2"}},
+     {"empty", "dir1/file1", "dir2/file2"},
+     true},
     {"test_read_format_cab_2.cab",
      atCab,
      formats::TCab32::LoadDLL,
      formats::CabDll,
      "libcab32.so",
-     {"empty", "zero", "dir1/file1", "dir2/file2"}},
+     {"empty", "zero", "dir1/file1", "dir2/file2"},
+     true},
     {"arj_m1.arj",
      atArj,
      formats::TArj32::LoadDLL,
@@ -95,6 +98,12 @@ TEST(ContentDetection, CabArjAndRarUnderNamesThatSayNothing) {
         EXPECT_EQ(GetArchiverType(dat, true), atNone); // the name says nothing
         EXPECT_EQ(GetArchiverType(dat, false), f.type);
         EXPECT_EQ(GetArchiverType(exe, true), f.type); // ".exe" is decided by content
+        if (f.sfx) {
+            // A self-extractor: the archive after a program stub.
+            const std::string sfx = dir / "sfx.exe";
+            WriteFile(sfx, "MZ" + std::string(4094, '\0') + formats_test::ReadFile(dat));
+            EXPECT_EQ(GetArchiverType(sfx, true), f.type);
+        }
 
         // The component finds the format when the archive is used, and lists it.
         TArchiveFile arc;
