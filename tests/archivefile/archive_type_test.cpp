@@ -59,7 +59,8 @@ TEST(ArchiverTypeByExtension, ExtensionAloneDecides) {
     formats::TLha32::FreeDLL();
 }
 
-// The detection asks the probes in this order; each row without a back-end yet is skipped.
+// The detection asks the probes in this order; every row has its back-end, and every row but the
+// gzip and bzip2 kinds (named by the TAR probe) and 7z its probe.
 TEST(ArchiverFormats, RowsStandInProbeOrder) {
     std::vector<TArchiverType> rows;
     for (const auto &row : ArchiverFormats())
