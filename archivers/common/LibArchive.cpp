@@ -111,6 +111,7 @@ namespace {
 // (the raw format) name its one entry after the archive: "notes.txt.gz" holds "notes.txt",
 // "x.tgz" holds "x.tar". A gzip file is decompressed by our own stream, which checks it.
 struct ReaderState {
+    std::string path;
     std::string rawName;
     std::unique_ptr<GzipStream> gzip;
     std::vector<std::string> volumes; // the files after the first of a multi-volume set
@@ -167,6 +168,11 @@ void ReadFree::operator()(archive *a) const {
     g_readers.erase(a);
 }
 
+std::string ReaderPath(archive *a) {
+    ReaderState *state = StateOf(a);
+    return state ? state->path : std::string();
+}
+
 void SetFollowingVolumes(archive *a, std::vector<std::string> volumes) {
     if (ReaderState *state = StateOf(a))
         state->volumes = std::move(volumes);
@@ -209,6 +215,7 @@ ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
     {
         std::lock_guard lock(g_readersMutex);
         state = &g_readers[a.get()];
+        state->path = path;
         state->rawName = RawEntryName(path);
     }
     setup(a.get());
@@ -266,6 +273,9 @@ bool NextHeader(archive *a, archive_entry **entry) {
     bool known =
         archive_format(a) != 0 || archive_file_count(a) > 1 || MainFilter(a) != ARCHIVE_FILTER_NONE;
     int code = known ? kArcErrDamaged : kArcErrNotArchive;
+    // libarchive names what it lacks ("RAR solid archive support unavailable."): no damage.
+    if (known && msg && std::strstr(msg, "support unavailable"))
+        code = kArcErrUnsupported;
     throw ArcError(code, msg ? msg : "bad header");
 }
 

@@ -62,6 +62,9 @@ public:
 // Sets up which formats and filters a reader accepts.
 using ReaderSetup = std::function<void(archive *)>;
 
+// For a ReaderSetup: the file the reader is about to open.
+std::string ReaderPath(archive *a);
+
 // For a ReaderSetup of a multi-volume format: the archive goes on in these files, in order (the
 // volumes after the one opened).
 void SetFollowingVolumes(archive *a, std::vector<std::string> volumes);

@@ -8,6 +8,7 @@
 #include "archivers/common/CommandLine.h"
 #include "archivers/common/ExportGuard.h"
 #include "archivers/common/LibArchive.h"
+#include "archivers/common/LibArchiveDriver.h"
 #include "archivers/common/Listing.h"
 #include "archivers/unrar32/RarHeaders.h"
 
@@ -31,7 +32,7 @@ struct RarSwitches {
 };
 
 CommandLine ParseRar(const char *text) {
-    const std::string line = text ? text : "";
+    const std::string line = text;
     std::vector<Token> tokens = Tokenize(line);
     if (!tokens.empty() && !tokens[0].quoted) {
         std::string word = tokens[0].text;
@@ -74,7 +75,7 @@ std::string ArchiveOf(const CommandLine &cl) {
     return cl.archive;
 }
 
-// One archive as a run reads it: its volumes and what their headers say beyond libarchive.
+// One archive as a reader sees it: its volumes and what their headers say beyond libarchive.
 struct RarArchive {
     std::string path;
     rar::Headers headers;
@@ -82,32 +83,36 @@ struct RarArchive {
     std::vector<rar::FileHeader> files; // the entries, in the order libarchive gives them
 };
 
+// The header the entry read last on this thread came from (null when the two readers lost each
+// other), for the listing, which describes an entry right after its header was read.
+thread_local std::shared_ptr<const RarArchive> t_archive;
+thread_local const rar::FileHeader *t_header = nullptr;
+
 // Walks the entries alongside libarchive and corrects its headers where 3.6 errs: RAR 5
-// encryption goes undetected, a hard link comes as an empty file, link targets are dropped.
-struct HeaderMatch {
-    const std::vector<rar::FileHeader> *files = nullptr;
-    int version = 0;
-    size_t next = 0;
-    bool lost = false;
-    const rar::FileHeader *current = nullptr;
+// encryption goes undetected, a hard link comes as an empty file, link targets are dropped, a
+// link's size is left unset.
+class HeaderMatch {
+public:
+    explicit HeaderMatch(std::shared_ptr<const RarArchive> ra) : ra_(std::move(ra)) {}
 
     void operator()(archive_entry *e) {
-        current = nullptr;
-        if (lost || next >= files->size()) {
-            lost = true;
+        t_archive = ra_;
+        t_header = nullptr;
+        if (lost_ || next_ >= ra_->files.size()) {
+            lost_ = true;
             return;
         }
-        const rar::FileHeader &h = (*files)[next++];
+        const rar::FileHeader &h = ra_->files[next_++];
         const bool sizeSet = archive_entry_size_is_set(e);
         const char *name = archive_entry_pathname_utf8(e);
         // The two readers must agree on what entry this is, or nothing is corrected from here.
         if ((sizeSet && archive_entry_filetype(e) == AE_IFREG && !h.sizeUnknown &&
              h.redirect == 0 && static_cast<uint64_t>(archive_entry_size(e)) != h.size) ||
-            (version == 5 && (!name || h.name != name))) {
-            lost = true;
+            (ra_->headers.version == 5 && (!name || h.name != name))) {
+            lost_ = true;
             return;
         }
-        current = &h;
+        t_header = &h;
         if (h.encrypted && !archive_entry_is_encrypted(e))
             archive_entry_set_is_data_encrypted(e, 1);
         if (h.redirect == 4 && !h.target.empty()) {
@@ -129,66 +134,52 @@ struct HeaderMatch {
             archive_entry_set_size(e, static_cast<la_int64_t>(h.size));
         }
     }
+
+private:
+    std::shared_ptr<const RarArchive> ra_;
+    size_t next_ = 0;
+    bool lost_ = false;
 };
 
-RarArchive Prepare(const std::string &path) {
-    RarArchive ra;
-    ra.path = path;
-    ra.headers = rar::ReadHeaders(path);
-    if (ra.headers.headersEncrypted)
+std::shared_ptr<const RarArchive> Prepare(const std::string &path) {
+    auto ra = std::make_shared<RarArchive>();
+    ra->path = path;
+    ra->headers = rar::ReadHeaders(path);
+    if (ra->headers.headersEncrypted)
         throw ArcError(kArcErrPassword, path + ": the archive's headers are encrypted");
-    if (ra.headers.volume && !ra.headers.firstVolume)
+    if (ra->headers.volume && !ra->headers.firstVolume)
         throw ArcError(kArcErrUnsupported, path +
                                                ": a later volume of a multi-volume set; open the "
                                                "set by its first volume");
     auto keep = [&ra](const rar::Headers &h) {
         for (const auto &f : h.files)
             if (!f.splitBefore)
-                ra.files.push_back(f);
+                ra->files.push_back(f);
     };
-    keep(ra.headers);
-    ra.volumes = rar::FollowingVolumes(path, ra.headers);
-    for (const auto &v : ra.volumes) {
+    keep(ra->headers);
+    ra->volumes = rar::FollowingVolumes(path, ra->headers);
+    for (const auto &v : ra->volumes) {
         rar::Headers h = rar::ReadHeaders(v);
         if (h.headersEncrypted)
             throw ArcError(kArcErrPassword, v + ": the volume's headers are encrypted");
         keep(h);
     }
+    // In a solid archive every entry needs the ones before it decoded.
+    if (ra->headers.solid &&
+        std::any_of(ra->files.begin(), ra->files.end(), [](const auto &f) { return f.encrypted; }))
+        throw ArcError(kArcErrPassword,
+                       path + ": a solid archive with encrypted entries: none can be read "
+                              "without the password");
     return ra;
 }
 
-// A reader for the archive; match, when given, sees which header each entry came from.
-ReaderSetup SetupFor(const RarArchive &ra, std::shared_ptr<HeaderMatch> match = {}) {
-    return [&ra, match](archive *a) {
-        archive_read_support_format_rar(a);
-        archive_read_support_format_rar5(a);
-        if (!ra.volumes.empty())
-            SetFollowingVolumes(a, ra.volumes);
-        auto m = match ? match : std::make_shared<HeaderMatch>();
-        m->files = &ra.files;
-        m->version = ra.headers.version;
-        SetHeaderFix(a, [m](archive_entry *e) { (*m)(e); });
-    };
-}
-
-// libarchive 3.6 reads only the first entry of a solid RAR 4 archive and says so by a damaged
-// header; the caller learns what it is.
-template <class F> auto Run(const RarArchive &ra, F &&body) {
-    try {
-        return body();
-    } catch (const ArcError &err) {
-        if (ra.headers.version == 4 && ra.headers.solid &&
-            err.detail().find("solid") != std::string::npos) {
-            const bool encrypted = std::any_of(ra.files.begin(), ra.files.end(),
-                                               [](const auto &f) { return f.encrypted; });
-            if (encrypted)
-                throw ArcError(kArcErrPassword, ra.path + ": a solid archive of encrypted entries");
-            throw ArcError(kArcErrUnsupported,
-                           ra.path + ": solid RAR 4 archives cannot be read past their first "
-                                     "entry (a limit of libarchive 3.6)");
-        }
-        throw;
-    }
+void ReaderSetupRar(archive *a) {
+    archive_read_support_format_rar(a);
+    archive_read_support_format_rar5(a);
+    auto ra = Prepare(ReaderPath(a));
+    if (!ra->volumes.empty())
+        SetFollowingVolumes(a, ra->volumes);
+    SetHeaderFix(a, HeaderMatch(ra));
 }
 
 std::string MethodText(const rar::FileHeader &h) {
@@ -197,102 +188,54 @@ std::string MethodText(const rar::FileHeader &h) {
     return "-m" + std::to_string(std::clamp(h.method, 0, 9)) + "-";
 }
 
-std::vector<EntryInfo> ListEntries(const RarArchive &ra) {
-    auto match = std::make_shared<HeaderMatch>();
-    ReadArchive r = OpenReader(ra.path, SetupFor(ra, match));
-    std::vector<EntryInfo> entries;
-    archive_entry *e = nullptr;
-    while (NextHeader(r.get(), &e)) {
-        EntryInfo info = ToEntryInfo(e);
-        if (const rar::FileHeader *h = match->current) {
-            info.method = MethodText(*h);
-            info.crc = h->crc;
-            info.compressedSize = h->packedSize;
-            info.osType = (ra.headers.version == 4 ? h->hostOs == 3 : h->hostOs == 1) ? 3 : 0;
-        }
-        entries.push_back(std::move(info));
-        Check(r.get(), archive_read_data_skip(r.get()), kArcErrDamaged, entries.back().name);
-    }
-    return entries;
+void DescribeRar(archive *, EntryInfo &info) {
+    if (!t_header || !t_archive)
+        return;
+    info.method = MethodText(*t_header);
+    info.crc = t_header->crc;
+    info.compressedSize = t_header->packedSize;
+    const bool unix =
+        t_archive->headers.version == 4 ? t_header->hostOs == 3 : t_header->hostOs == 1;
+    info.osType = unix ? 3 : 0;
 }
 
-int RunRar(HWND hwnd, const char *line, OutputBuffer &out) {
-    ScopedUtf8Locale utf8;
-    CommandLine cl = ParseRar(line);
-    RarSwitches s = ReadSwitches(cl);
-    Progress progress(hwnd);
+int RunRar(const CommandLine &cl, Progress &progress, OutputBuffer &out) {
+    const RarSwitches s = ReadSwitches(cl);
     if (cl.command.empty())
         throw ArcError(kArcErrCommandLine, "no command (-x, -e, -t or -l)");
-    const RarArchive ra = Prepare(ArchiveOf(cl));
-    return Run(ra, [&] {
-        if (cl.command == "x" || cl.command == "e") {
-            ExtractOptions opt;
-            opt.destination = cl.directory.empty() ? "." : cl.directory;
-            opt.keepFolders = cl.command == "x";
-            opt.overwrite = s.update ? Overwrite::ReplaceOlder : Overwrite::Replace;
-            opt.select = EntrySelector(cl.files);
-            // Entries are reached one by one through their headers: a damaged one need not cost
-            // the others, unless -s asks to stop.
-            opt.continueAfterDamage = !s.strict;
-            return ExtractEntries(ra.path, SetupFor(ra), opt, progress, out);
-        }
-        if (cl.command == "t")
-            return TestEntries(ra.path, SetupFor(ra), EntrySelector(cl.files), progress, out);
-        EntrySelector select(cl.files);
-        for (const auto &e : ListEntries(ra))
-            if (select.Matches(e.name))
-                out.Line(e.name);
-        return 0;
-    });
+    const std::string path = ArchiveOf(cl);
+    if (cl.command == "x" || cl.command == "e") {
+        ExtractOptions opt;
+        opt.destination = cl.directory.empty() ? "." : cl.directory;
+        opt.keepFolders = cl.command == "x";
+        opt.overwrite = s.update ? Overwrite::ReplaceOlder : Overwrite::Replace;
+        opt.select = EntrySelector(cl.files);
+        // Entries are reached one by one through their headers: a damaged one need not cost the
+        // others, unless -s asks to stop.
+        opt.continueAfterDamage = !s.strict;
+        return ExtractEntries(path, ReaderSetupRar, opt, progress, out);
+    }
+    if (cl.command == "t")
+        return TestEntries(path, ReaderSetupRar, EntrySelector(cl.files), progress, out);
+    EntrySelector select(cl.files);
+    for (const auto &e : ReadEntries(path, ReaderSetupRar))
+        if (select.Matches(e.name))
+            out.Line(e.name);
+    return 0;
+}
+
+const LibArchiveLibrary &RarLibrary() {
+    static const LibArchiveLibrary lib{
+        ParseRar,
+        ReaderSetupRar,
+        RunRar,
+        ArchiveOf,
+        [](const CommandLine &cl) { return EntrySelector(cl.files); },
+        DescribeRar,
+    };
+    return lib;
 }
 
 } // namespace
 
-#define RAR_EXPORT extern "C" __attribute__((visibility("default")))
-
-RAR_EXPORT int Unrar(HWND hwnd, const char *cmdLine, char *output, DWORD size) {
-    OutputBuffer out(output, size);
-    return GuardCode(&out, [&] { return RunRar(hwnd, cmdLine, out); });
-}
-
-RAR_EXPORT int UnrarExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer, DWORD size,
-                               void *, WORD *attr, DWORD *written) {
-    if (written)
-        *written = 0;
-    return GuardCode(nullptr, [&] {
-        ScopedUtf8Locale utf8;
-        CommandLine cl = ParseRar(cmdLine);
-        if (cl.files.empty())
-            throw ArcError(kArcErrCommandLine, "no entry named");
-        Progress progress(hwnd);
-        const RarArchive ra = Prepare(ArchiveOf(cl));
-        int r = Run(ra, [&] {
-            return ExtractToMemory(ra.path, SetupFor(ra), EntrySelector(cl.files), buffer, size,
-                                   written, progress);
-        });
-        if (attr)
-            *attr = 0x20; // archive bit: the entry is a file
-        return r;
-    });
-}
-
-RAR_EXPORT HARC UnrarOpenArchive(HWND, const char *archivePath, DWORD) {
-    return Guard<HARC>(nullptr, [&] {
-        ScopedUtf8Locale utf8;
-        const RarArchive ra = Prepare(archivePath ? archivePath : "");
-        std::vector<EntryInfo> entries = Run(ra, [&] { return ListEntries(ra); });
-        return RegisterHandle(std::make_unique<ArchiveHandle>(ra.path, std::move(entries)));
-    });
-}
-
-RAR_EXPORT BOOL UnrarCheckArchive(const char *archivePath, int mode) {
-    return Guard<BOOL>(0, [&] {
-        if (!archivePath)
-            return 0;
-        ScopedUtf8Locale utf8;
-        const RarArchive ra = Prepare(archivePath);
-        return CheckArchiveFile(archivePath, mode, SetupFor(ra));
-    });
-}
-
-ARCLIB_DEFINE_COMMON_EXPORTS(Unrar)
+ARCLIB_DEFINE_LIBARCHIVE_EXPORTS(Unrar, RarLibrary)
