@@ -101,7 +101,7 @@ bool ReadEntryData(archive *a, archive_entry *e, const std::string &name, const 
         consumed = now;
         if (idle > kMaxIdleBlocks)
             throw ArcError(kArcErrDamaged, name + ": the data does not decode (no progress)");
-        if (size > 0 && !sink(data, size, offset))
+        if (!sink(data, size, offset))
             return false;
     }
 }
@@ -478,6 +478,13 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
             progress.Send(ARCEXTRACT_INPROCESS, p);
             return true;
         });
+        if (!cut && info.sizeKnown && have < info.size && archive_entry_sparse_count(e) > 0) {
+            // A sparse entry may end in a hole.
+            const size_t end = static_cast<size_t>(std::min<uint64_t>(info.size, size));
+            std::memset(buffer + have, 0, end - have);
+            have = end;
+            cut = info.size > size;
+        }
         if (!cut && archive_entry_sparse_count(e) == 0)
             CheckEntryLength(info, have, true);
         if (!cut) // the rest of a checked stream must hold too before the data counts as good
