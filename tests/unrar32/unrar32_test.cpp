@@ -442,3 +442,48 @@ TEST_F(Unrar32, NotRarFilesAndMissingFiles) {
     EXPECT_EQ(Extract(text, tmp_.path / "o"), 32771);
     EXPECT_EQ(Extract(tmp_.path / "missing.rar", tmp_.path / "o"), 32770);
 }
+
+TEST_F(Unrar32, EncryptedHeadersGiveThePasswordCode) {
+    // Archives whose headers after the first are encrypted: RAR 4 flags it in the main header,
+    // RAR 5 puts an encryption header first. What follows is noise, as it would be to a reader
+    // without the password.
+    const std::string noise(64, '\x5a');
+    std::string rar4("Rar!\x1a\x07\x00", 7);
+    rar4 += std::string("\x00\x00\x73\x80\x00\x0d\x00", 7) + std::string(6, '\0') + noise;
+    std::string rar5("Rar!\x1a\x07\x01\x00", 8);
+    rar5 += std::string(4, '\0') + "\x21" + std::string("\x04\x00\x00\x01\x0f", 5) +
+            std::string(28, '\x11') + noise;
+    for (const auto &[name, bytes] : {std::pair{"h4.rar", rar4}, std::pair{"h5.rar", rar5}}) {
+        SCOPED_TRACE(name);
+        const fs::path f = tmp_.path / name;
+        WriteFile(f, bytes);
+        EXPECT_EQ(Extract(f, tmp_.path / "out"), kPassword) << Output();
+        EXPECT_NE(Output().find("encrypted"), std::string::npos) << Output();
+        EXPECT_EQ(Unrar("-t \"" + f.string() + "\""), kPassword);
+        std::string data;
+        EXPECT_EQ(Mem(f, "a.txt", data), kPassword);
+        std::map<std::string, uint64_t> entries;
+        EXPECT_FALSE(List(f, entries));
+        EXPECT_EQ(Check(f, 0), 0);
+        EXPECT_FALSE(fs::exists(tmp_.path / "out"));
+    }
+}
+
+TEST_F(Unrar32, OldStyleVolumeNamesAreFollowedToo) {
+    // The same set named name.rar, name.r00, name.r01.
+    const fs::path set = tmp_.path / "set";
+    fs::create_directories(set);
+    const char *names[] = {"x.rar", "x.r00", "x.r01"};
+    for (int i = 0; i < 3; ++i)
+        fs::copy_file(
+            kData / ("test_rar_multivolume_single_file.part" + std::to_string(i + 1) + ".rar"),
+            set / names[i]);
+    const fs::path dir = tmp_.path / "out";
+    ASSERT_EQ(Extract(set / "x.rar", dir), 0) << Output();
+    const auto &row = Row("test_rar_multivolume_single_file.part1.rar");
+    for (const auto &[name, sum] : row.sha256)
+        EXPECT_EQ(Sha256(dir / name), sum) << name;
+    std::string data;
+    ASSERT_EQ(Mem(set / "x.rar", "LibarchiveAddingTest.html", data), 0);
+    EXPECT_EQ(data.size(), 20111u);
+}
