@@ -487,3 +487,33 @@ TEST_F(Unrar32, OldStyleVolumeNamesAreFollowedToo) {
     ASSERT_EQ(Mem(set / "x.rar", "LibarchiveAddingTest.html", data), 0);
     EXPECT_EQ(data.size(), 20111u);
 }
+
+TEST_F(Unrar32, EveryFixtureAndFuzzInputPassesTheListingPathQuickly) {
+    // What the fuzz target does: list, then extract every listed entry into memory. Inputs found
+    // by fuzzing go into fuzz-corpus/ beside the fixtures and are replayed here.
+    std::vector<fs::path> inputs;
+    for (const fs::path &dir : {kData, kData / "fuzz-corpus"})
+        if (fs::is_directory(dir))
+            for (const auto &f : fs::directory_iterator(dir))
+                if (f.is_regular_file() && f.path().extension() != ".md" &&
+                    f.path().extension() != ".tsv")
+                    inputs.push_back(f.path());
+    ASSERT_GE(inputs.size(), 32u);
+    EXPECT_TRUE(InChild(60, [&] {
+        bool ok = true;
+        for (const auto &input : inputs) {
+            std::map<std::string, uint64_t> entries;
+            List(input, entries);
+            for (const auto &[name, size] : entries) {
+                std::string data;
+                const int r = Mem(input, name, data, 1 << 20);
+                if (r == 0 && data.size() != size && name.back() != '/') {
+                    std::fprintf(stderr, "%s %s: %zu of %llu bytes\n", input.c_str(), name.c_str(),
+                                 data.size(), static_cast<unsigned long long>(size));
+                    ok = false;
+                }
+            }
+        }
+        return ok;
+    }));
+}
