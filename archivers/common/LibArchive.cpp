@@ -471,7 +471,8 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
                 cut = true;
                 return false;
             }
-            std::memcpy(buffer + offset, data, n);
+            if (n > 0)
+                std::memcpy(buffer + offset, data, n);
             have = std::max(have, static_cast<size_t>(offset + n));
             CheckEntryLength(info, have, false);
             p.written = have;

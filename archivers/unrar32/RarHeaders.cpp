@@ -100,6 +100,10 @@ std::optional<std::pair<uint64_t, int>> FindSignature(const File &f) {
     auto head = f.Read(0, span);
     if (!head)
         return std::nullopt;
+    // Only a self-extractor (a program: MZ or ELF) has the archive after other bytes.
+    const bool program = head->rfind("MZ", 0) == 0 || head->rfind("\x7f" "ELF", 0) == 0;
+    if (!program)
+        head->resize(std::min<size_t>(head->size(), sizeof kSig5));
     for (size_t i = 0; i + sizeof kSig4 <= head->size(); ++i) {
         if (std::memcmp(head->data() + i, kSig4, 6) != 0)
             continue;

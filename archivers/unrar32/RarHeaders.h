@@ -38,7 +38,7 @@ struct Headers {
 };
 
 // Reads the headers of one file (a RAR archive or one volume), looking for the signature in the
-// first MiB when the file does not begin with it (a self-extractor).
+// first MiB of a self-extractor (a program, MZ or ELF, that does not begin with it).
 Headers ReadHeaders(const std::string &path);
 
 // The volumes after path of the set it begins ("x.part1.rar": x.part2.rar, ...; "x.rar": x.r00,
