@@ -20,20 +20,16 @@ int UnrarExtractMem(HWND, const char *, unsigned char *, DWORD, void *, WORD *, 
 
 namespace {
 
-// The entry points read files: each input is written to one file of this process.
-const std::string &InputPath() {
-    static const std::string path = [] {
-        std::string p = "/tmp/rar_fuzz_" + std::to_string(::getpid()) + ".rar";
-        std::atexit([] { ::unlink(InputPath().c_str()); });
-        return p;
-    }();
-    return path;
+// The entry points read files: each input is written to one file of this process, removed again
+// after the run (libFuzzer may end the process without running exit handlers).
+std::string InputPath() {
+    return "/tmp/rar_fuzz_" + std::to_string(::getpid()) + ".rar";
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const std::string &path = InputPath();
+    const std::string path = InputPath();
     {
         FILE *f = std::fopen(path.c_str(), "wb");
         if (!f)
@@ -60,5 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (buffer.back() != 0xa5 || written > buffer.size() - 1)
             std::abort();
     }
+    ::unlink(path.c_str());
     return 0;
 }
