@@ -62,6 +62,18 @@ public:
 // Sets up which formats and filters a reader accepts.
 using ReaderSetup = std::function<void(archive *)>;
 
+// For a ReaderSetup: the file the reader is about to open.
+std::string ReaderPath(archive *a);
+
+// For a ReaderSetup of a multi-volume format: the archive goes on in these files, in order (the
+// volumes after the one opened).
+void SetFollowingVolumes(archive *a, std::vector<std::string> volumes);
+
+// For a ReaderSetup: fix sees every header as it is read and may correct what the format reader
+// got wrong (an encryption it does not detect, a link target it drops).
+using HeaderFix = std::function<void(archive_entry *)>;
+void SetHeaderFix(archive *a, HeaderFix fix);
+
 // Opens an archive for reading. Throws ArcError: kArcErrArchiveNotFound when the file cannot be
 // opened, kArcErrNotArchive when no accepted format recognises it.
 ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup);
@@ -78,6 +90,15 @@ void FinishReading(archive *a);
 // kArcErrDamaged. For data reads, where any answer but ARCHIVE_OK, a warning included (a bad
 // CRC), is a failure.
 [[noreturn]] void ThrowDamagedData(archive *a, const std::string &name);
+
+// Blocks of an entry's data: data, size and where in the entry it goes. Returns false to stop.
+using BlockSink = std::function<bool(const void *data, size_t size, uint64_t offset)>;
+
+// Reads the current entry's data block by block, bounded whatever the input: a block reaching
+// past the size the header declares is damage, and so is a long run of blocks that give no bytes
+// while no input is read (libarchive 3.6 can loop so on malformed RAR 5 data). Throws as
+// ThrowDamagedData; false when sink stopped the reading.
+bool ReadEntryData(archive *a, archive_entry *e, const std::string &name, const BlockSink &sink);
 
 // The current entry's data as the extraction engine reads it.
 class LibArchiveBytes : public EntryBytes {
