@@ -1,6 +1,7 @@
 // Decoders of the LHA methods. The Huffman methods share one block decoder that differs only in
 // the window size; the LArc methods are plain LZSS.
 #include "LhaCodec.h"
+#include "LhaHuffman.h"
 
 #include <algorithm>
 #include <array>
@@ -148,21 +149,16 @@ public:
     void Build(const uint8_t *lengths, unsigned n) {
         single_ = false;
         lengths_.assign(lengths, lengths + n);
-        std::array<unsigned, 17> count{};
+        CodeCounts count{};
         for (unsigned i = 0; i < n; ++i) {
-            if (lengths[i] > 16)
+            if (lengths[i] > kMaxCodeLen)
                 throw LhaError("bad Huffman code length");
             ++count[lengths[i]];
         }
         count[0] = 0;
-        uint32_t code = 0;
-        std::array<uint32_t, 18> next{};
-        for (unsigned len = 1; len <= 16; ++len) {
-            code = (code + count[len - 1]) << 1;
-            next[len] = code;
-            first_[len] = code;
-            count_[len] = count[len];
-        }
+        CodeCounts next = FirstCodes(count);
+        first_ = next;
+        count_ = count;
         // Kraft check: the last code must fit in 16 bits.
         uint32_t used = 0;
         for (unsigned len = 1; len <= 16; ++len)
@@ -216,11 +212,6 @@ private:
     std::vector<uint16_t> table_, sorted_;
     std::array<uint32_t, 18> first_{}, count_{}, offset_{};
 };
-
-constexpr unsigned kNC = 510; // 256 literals + lengths 3..256
-constexpr unsigned kNT = 19;
-constexpr unsigned kTBits = 5;
-constexpr unsigned kCBits = 9;
 
 void ReadPtLengths(BitReader &br, Huffman &h, unsigned nsym, unsigned nbits, int special) {
     unsigned n = br.Get(nbits);
