@@ -206,6 +206,11 @@ bool Reader::Next(Entry &e) {
     n.originalSize = Get32(b + 16);
     n.crc = Get32(b + 20);
     n.fileMode = Get16(b + 26);
+    // ARJ 2.62 and later add the position in a volume set, then the access and creation times.
+    if (first >= 42) {
+        n.accessTime = Get32(b + 34);
+        n.createTime = Get32(b + 38);
+    }
     n.headerOffset = at;
     n.dataOffset = next;
     size_t pos = first;

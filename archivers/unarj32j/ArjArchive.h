@@ -90,6 +90,8 @@ struct Entry {
     // Made on Unix: seconds since 1970 (UTC). Elsewhere a DOS date (high word) and time (low
     // word) in local time.
     uint32_t dosDateTime = 0;
+    // Access and creation times in the same form, when the header has them (0 when not).
+    uint32_t accessTime = 0, createTime = 0;
     uint32_t packedSize = 0;
     uint32_t originalSize = 0;
     uint32_t crc = 0;

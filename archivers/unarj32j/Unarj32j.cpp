@@ -130,6 +130,14 @@ uint32_t ModeOf(const arj::Entry &e) {
     return (dir ? S_IFDIR : S_IFREG) | perm;
 }
 
+// Unix time in archives made on Unix; a DOS date and time in local time from anywhere else.
+int64_t TimeOf(const arj::Entry &e, uint32_t stamp) {
+    if (e.hostOs == arj::kUnix)
+        return static_cast<int64_t>(stamp);
+    return platform::LocalDosDateTimeToUnix(static_cast<uint16_t>(stamp >> 16),
+                                            static_cast<uint16_t>(stamp & 0xFFFF));
+}
+
 EntryInfo ToInfo(const arj::Entry &e) {
     EntryInfo i;
     i.name = e.IsDirectory() ? e.name + "/" : e.name;
@@ -138,10 +146,15 @@ EntryInfo ToInfo(const arj::Entry &e) {
     i.compressedSize = e.packedSize;
     i.crc = e.crc;
     i.mode = ModeOf(e);
-    i.mtime = e.hostOs == arj::kUnix
-                  ? static_cast<int64_t>(e.dosDateTime)
-                  : platform::LocalDosDateTimeToUnix(static_cast<uint16_t>(e.dosDateTime >> 16),
-                                                     static_cast<uint16_t>(e.dosDateTime & 0xFFFF));
+    i.mtime = TimeOf(e, e.dosDateTime);
+    if (e.accessTime) {
+        i.atime = TimeOf(e, e.accessTime);
+        i.hasAtime = true;
+    }
+    if (e.createTime) {
+        i.ctime = TimeOf(e, e.createTime);
+        i.hasCtime = true;
+    }
     i.osType = e.hostOs;
     i.method = e.MethodText();
     i.encrypted = e.Garbled() && !e.IsDirectory();

@@ -105,6 +105,28 @@ TEST(Unarj32j, FoldersJapaneseNamesTimesAndModesOfTheTrees) {
     }
 }
 
+// The access and creation times of the header's extra fields (DOS local time here).
+TEST(Unarj32j, ListingGivesTheHeadersThreeTimes) {
+    auto open = Lib().Get<ArcOpenArchiveProc>("UnarjOpenArchive");
+    auto first = Lib().Get<ArcFindFirstProc>("UnarjFindFirst");
+    auto close = Lib().Get<ArcCloseArchiveProc>("UnarjCloseArchive");
+    HARC h = open(nullptr, (kData / "arj_tree.arj").c_str(), 0);
+    ASSERT_NE(h, nullptr);
+    INDIVIDUALINFO info;
+    ASSERT_EQ(first(h, "ソフト/readme.txt", &info), 0);
+    auto unixOf = [&](const char *getter) -> int64_t {
+        ARC_FILETIME ft{};
+        if (!Lib().Get<ArcGetTimeExProc>(getter)(h, &ft))
+            return -1;
+        uint64_t t = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+        return static_cast<int64_t>((t - 116444736000000000ULL) / 10000000ULL);
+    };
+    EXPECT_EQ(unixOf("UnarjGetWriteTimeEx"), Time(2021, 3, 4, 5, 6, 8, true));
+    EXPECT_EQ(unixOf("UnarjGetAccessTimeEx"), Time(2026, 12, 10, 2, 12, 16, true));
+    EXPECT_EQ(unixOf("UnarjGetCreateTimeEx"), Time(2026, 12, 10, 2, 11, 30, true));
+    EXPECT_EQ(close(h), 0);
+}
+
 TEST(Unarj32j, EveryMethodListsItsName) {
     for (int m = 0; m <= 4; ++m) {
         std::string name = "arj_m" + std::to_string(m) + ".arj";
@@ -219,6 +241,7 @@ TEST(Unarj32j, MultiVolumeArchivesAreRefusedClearly) {
         }
         EXPECT_TRUE(Tree(tmp.path).empty());
         EXPECT_FALSE(Check(vol, 0));
+        EXPECT_TRUE(Check(vol, 16)); // an ARJ file all the same
         // What the volume holds can still be listed.
         EXPECT_FALSE(Listed(vol).empty());
         std::vector<unsigned char> buf(20000);
@@ -375,16 +398,20 @@ TEST(Unarj32j, ReadsWhatArjMakesWithEveryMethod) {
     WriteFile(src / "noise.bin", noise);
     WriteFile(src / "mixed.bin", mixed);
     WriteFile(src / "one.txt", "x");
-    for (int m = 0; m <= 4; ++m) {
-        SCOPED_TRACE("method " + std::to_string(m));
-        fs::path arc = tmp.path / ("m" + std::to_string(m) + ".arj");
+    // Every method, and the maximum-compression modes (which may search further back).
+    const char *const kSwitches[] = {"-m0", "-m1",     "-m2",          "-m3",
+                                     "-m4", "-m1 -jm", "-m1 -jh65535", "-m4 -jm"};
+    int n = 0;
+    for (const char *sw : kSwitches) {
+        SCOPED_TRACE(sw);
+        fs::path arc = tmp.path / ("a" + std::to_string(n) + ".arj");
         std::string out;
-        ASSERT_EQ(Shell("cd " + Quote(src.string()) + " && arj a -y -m" + std::to_string(m) + " " +
+        ASSERT_EQ(Shell("cd " + Quote(src.string()) + " && arj a -y " + sw + " " +
                             Quote(arc.string()) + " text.txt noise.bin mixed.bin one.txt",
                         &out),
                   0)
             << out;
-        fs::path dest = tmp.path / ("out" + std::to_string(m));
+        fs::path dest = tmp.path / ("out" + std::to_string(n++));
         Result r = Unarj(ExtractLine(arc, dest));
         ASSERT_EQ(r.code, 0) << r.output;
         for (const char *f : {"text.txt", "noise.bin", "mixed.bin", "one.txt"})
