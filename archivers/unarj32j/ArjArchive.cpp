@@ -143,18 +143,19 @@ Reader::Reader(RandomIn &in) : in_(in) {
     const uint64_t size = in_.Size();
     const uint64_t last = std::min<uint64_t>(size, kMaxStub);
     // The header id, a header that fits, its CRC and the main header's file type.
+    // The cheap tests come first: a stub may hold the id bytes many times.
     auto mainAt = [&](uint64_t off) -> bool {
-        uint8_t head[4];
-        if (in_.ReadAt(off, head, 4) < 4 || head[0] != kId0 || head[1] != kId1)
+        uint8_t head[11];
+        if (in_.ReadAt(off, head, sizeof head) < sizeof head || head[0] != kId0 || head[1] != kId1)
             return false;
         size_t hs = Get16(head + 2);
-        if (hs < kMinFirstHeader || hs > kMaxBasicHeader)
+        if (hs < kMinFirstHeader || hs > kMaxBasicHeader || head[4] < kMinFirstHeader ||
+            head[4] > hs || head[10] != kComment)
             return false;
         std::vector<uint8_t> h(hs + 4);
         if (in_.ReadAt(off + 4, h.data(), h.size()) < h.size())
             return false;
-        return Crc32(0, h.data(), hs) == Get32(h.data() + hs) && h[0] >= kMinFirstHeader &&
-               h[0] <= hs && h[6] == kComment;
+        return Crc32(0, h.data(), hs) == Get32(h.data() + hs);
     };
     uint64_t found = UINT64_MAX;
     std::vector<uint8_t> chunk(64 * 1024);
