@@ -61,7 +61,8 @@ TEST(Unarj32j, ExtractsEveryFixtureAsItsManifestSays) {
         // The CRC-32 of the listing is that of the contents.
         for (const auto &i : infos)
             if (f.sha256.count(i.szFileName)) {
-                EXPECT_EQ(i.dwCRC, Crc(ReadFile(tmp.path / i.szFileName))) << i.szFileName;
+                EXPECT_EQ(static_cast<DWORD>(i.dwCRC), Crc(ReadFile(tmp.path / i.szFileName)))
+                    << i.szFileName;
             }
         for (const auto &[entry, size] : f.sizes) {
             ASSERT_TRUE(listed.count(entry)) << entry;
@@ -101,7 +102,8 @@ TEST(Unarj32j, FoldersJapaneseNamesTimesAndModesOfTheTrees) {
             methods[i.szFileName] = i.szMode;
         EXPECT_EQ(methods["ソフト/"], "-arj0-");
         EXPECT_EQ(methods["a.txt"], "-arj1-");
-        EXPECT_EQ(infos[0].uOSType, std::string(name) == "arj_tree.arj" ? 0u : 2u);
+        EXPECT_EQ(static_cast<unsigned>(infos[0].uOSType),
+                  std::string(name) == "arj_tree.arj" ? 0u : 2u);
     }
 }
 
@@ -136,9 +138,9 @@ TEST(Unarj32j, EveryMethodListsItsName) {
         // a.txt, the first entry, is packed with the method the archive was made with.
         EXPECT_EQ(std::string(infos[0].szMode), "-arj" + std::to_string(m) + "-") << name;
         EXPECT_EQ(std::string(infos[0].szFileName), "a.txt");
-        EXPECT_EQ(infos[0].dwOriginalSize, 11000u);
+        EXPECT_EQ(static_cast<DWORD>(infos[0].dwOriginalSize), 11000u);
         if (m > 0) {
-            EXPECT_LT(infos[0].dwCompressedSize, 11000u);
+            EXPECT_LT(static_cast<DWORD>(infos[0].dwCompressedSize), 11000u);
         }
     }
 }
