@@ -384,6 +384,40 @@ uint16_t DecodeLz5(InStream &in, uint64_t packed, uint64_t orig, OutStream &out)
     return w.crc;
 }
 
+// ARJ method 4: a length with a unary prefix (0 for a literal byte) and a distance with a unary
+// prefix; no Huffman codes. Lengths run to 256, distances to 15,871.
+unsigned PrefixedValue(BitReader &br, unsigned firstWidth, unsigned lastWidth) {
+    unsigned plus = 0, width = firstWidth;
+    for (; width < lastWidth; ++width) {
+        if (br.Get(1) == 0)
+            break;
+        plus += 1u << width;
+    }
+    return plus + br.Get(width);
+}
+
+uint16_t DecodeArjFastest(InStream &in, uint64_t packed, uint64_t orig, OutStream &out) {
+    BitReader br(in, packed);
+    Window w(15, out, 0);
+    uint64_t done = 0;
+    while (done < orig) {
+        unsigned c = PrefixedValue(br, 0, 7);
+        if (c == 0) {
+            w.Put(static_cast<uint8_t>(br.Get(8)));
+            ++done;
+            continue;
+        }
+        unsigned len = c + 2;
+        unsigned dist = PrefixedValue(br, 9, 13);
+        if (len > orig - done)
+            throw LhaError("match runs past the end of the entry");
+        w.Copy(w.Pos() - dist - 1, len);
+        done += len;
+    }
+    w.Finish();
+    return w.crc;
+}
+
 uint16_t CopyStored(InStream &in, uint64_t packed, uint64_t orig, OutStream &out) {
     // Stored data is the file itself: any other packed size is a lying header.
     if (packed < orig)
@@ -477,6 +511,23 @@ uint16_t Decode(Method m, InStream &in, uint64_t packedSize, uint64_t origSize, 
         break;
     }
     throw LhaError("unsupported compression method");
+}
+
+uint16_t DecodeArj(int method, InStream &in, uint64_t packedSize, uint64_t origSize,
+                   OutStream &out) {
+    switch (method) {
+    case 0:
+        return CopyStored(in, packedSize, origSize, out);
+    case 1:
+    case 2:
+    case 3:
+        return DecodeHuffman(16, in, packedSize, origSize, out);
+    case 4:
+        return DecodeArjFastest(in, packedSize, origSize, out);
+    default:
+        break;
+    }
+    throw LhaError("unsupported ARJ method " + std::to_string(method));
 }
 
 } // namespace lha
