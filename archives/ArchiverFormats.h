@@ -1,7 +1,8 @@
-// The table of format back-ends: for each archive type the back-end the component creates and the
-// content probe that claims a file for it. The rows stand in the order the content detection asks
-// the probes; when several formats claim a file, the later row wins. A format plugs in by filling
-// its row.
+// The table of format back-ends: for each archive type the back-end the component creates, the
+// content probe that claims a file for it and the class operation that frees its binding. The
+// rows stand in the order the content detection asks the probes; when several formats claim a
+// file, the later row wins. The table itself lives among the formats (formats/FormatTable.cpp):
+// a format plugs in by filling its row there.
 #pragma once
 
 #include "archives/Archiver.h"
@@ -20,6 +21,8 @@ struct TArchiverFormat {
     // The content probe: the type it recognises FileName as, or atNone; null for a format that is
     // not probed. Probes never raise.
     TArchiverType (*Probe)(const std::string &FileName);
+    // Frees the class's binding (the system never does; tests and tools may); null for none.
+    void (*FreeDLL)() = nullptr;
 };
 
 template <class T> std::unique_ptr<TArchiver> NewArchiver() {
@@ -33,6 +36,8 @@ TArchiverType ProbeAs(const std::string &FileName) {
 }
 
 std::span<const TArchiverFormat> ArchiverFormats();
+// Frees the binding of every row that has one, so the next use loads its library afresh.
+void FreeArchiverBindings(std::span<const TArchiverFormat> Formats = ArchiverFormats());
 // The row of Type, or null.
 const TArchiverFormat *
 FindArchiverFormat(TArchiverType Type,

@@ -32,12 +32,7 @@ std::string MessageOf(const std::function<void()> &f) {
 class ArchiveFile : public ::testing::Test {
 protected:
     // The content probes bind the CAB, ARJ and RAR libraries too (the fakes among them).
-    static void FreeBindings() {
-        formats::TLha32::FreeDLL();
-        formats::TCab32::FreeDLL();
-        formats::TArj32::FreeDLL();
-        formats::TRar32::FreeDLL();
-    }
+    static void FreeBindings() { archives::FreeArchiverBindings(); }
     void SetUp() override {
         FreeBindings();
         fake::Reset();

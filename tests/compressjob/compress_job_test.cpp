@@ -92,17 +92,7 @@ class CompressJob : public ::testing::Test {
 protected:
     // A content probe of an earlier test binds every format's library (the fakes among them)
     // for the process; each test starts with none.
-    static void FreeBindings() {
-        formats::TLha32::FreeDLL();
-        formats::TZip32::FreeDLL();
-        formats::TTar32::FreeDLL();
-        formats::TSevenZip32::FreeDLL();
-        formats::TBGA32::FreeDLL();
-        formats::TYZ1::FreeDLL();
-        formats::TCab32::FreeDLL();
-        formats::TArj32::FreeDLL();
-        formats::TRar32::FreeDLL();
-    }
+    static void FreeBindings() { archives::FreeArchiverBindings(); }
     void SetUp() override {
         FreeBindings();
         fake::Reset();
