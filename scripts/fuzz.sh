@@ -66,10 +66,14 @@ seeds_of() {
 # buffer of the size a cpio header declares for its name (gigabytes; the process stays small).
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=0}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
-# The inputs go to files: on a memory file system the targets do not wait for the disk.
-if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then
-  export TMPDIR=/dev/shm
-fi
+# The targets write their inputs to files in a scratch folder of this run, on a memory file system
+# when there is one (the targets do not wait for the disk); a target that crashes cannot remove
+# its own, so the folder goes when the run ends.
+base="${TMPDIR:-/tmp}"
+[ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ] && base=/dev/shm
+TMPDIR="$(mktemp -d "$base/quorvel-fuzz-run.XXXXXX")"
+export TMPDIR
+trap 'rm -rf "$TMPDIR"' EXIT
 common=(-rss_limit_mb=2048 -malloc_limit_mb=8192 -timeout=30 -max_len=262144 -print_final_stats=1)
 
 failed=()
