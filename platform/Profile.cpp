@@ -9,6 +9,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <iconv.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -66,73 +68,114 @@ private:
     int fd_;
 };
 
-// Why the file cannot be read as a profile; empty when it can.
-std::string ReadProblemOf(const std::string &name) {
-    struct stat st {};
-    if (::stat(name.c_str(), &st) != 0)
-        return errno == ENOENT ? "does not exist" : std::strerror(errno);
-    if (!S_ISREG(st.st_mode))
-        return "is not a regular file";
-    if (::access(name.c_str(), R_OK) != 0)
-        return std::strerror(errno);
-    return {};
+// A settings file is a few lines; one this large is something else in its place, and reading
+// it for every key would stall the caller.
+constexpr off_t MaxProfileFileSize = 16 << 20;
+
+// How the file's text is stored. UTF-16 files (with their byte order mark) are what Windows
+// editors save as "Unicode"; they are read and written back as UTF-16.
+enum class Encoding { Bytes, Utf16Le, Utf16Be };
+
+struct Loaded {
+    std::string text; // UTF-8 for the UTF-16 files, else the bytes as stored
+    Encoding encoding = Encoding::Bytes;
+};
+
+// Converts all of s, or nothing: a byte sequence that is not valid in `from` (an unpaired
+// surrogate, a cut character) gives nullopt rather than a silently altered text.
+std::optional<std::string> ConvertStrictly(std::string_view s, const char *to, const char *from) {
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    std::unique_ptr<void, int (*)(iconv_t)> guard(cd, ::iconv_close);
+    std::string in(s), out;
+    char *ip = in.data();
+    size_t il = in.size();
+    char buf[4096];
+    while (il > 0) {
+        char *op = buf;
+        size_t ol = sizeof buf;
+        const size_t r = ::iconv(cd, &ip, &il, &op, &ol);
+        out.append(buf, static_cast<size_t>(op - buf));
+        if (r == static_cast<size_t>(-1) && errno != E2BIG)
+            return std::nullopt;
+    }
+    return out;
 }
 
-std::optional<std::string> LoadFile(const std::string &name) {
+// The file's text, or nullopt with the reason in *why.
+std::optional<Loaded> LoadFile(const std::string &name, std::string *why = nullptr) {
+    auto fail = [&](std::string reason) -> std::optional<Loaded> {
+        if (why != nullptr)
+            *why = std::move(reason);
+        return std::nullopt;
+    };
     // Without O_NONBLOCK the open of a FIFO would wait for a writer for ever.
     Fd fd(::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
-        return std::nullopt;
+        return fail(errno == ENOENT ? "does not exist" : std::strerror(errno));
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    std::string data;
+    if (::fstat(fd.get(), &st) != 0)
+        return fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return fail("is not a regular file");
+    const std::string tooLarge =
+        "is larger than " + std::to_string(MaxProfileFileSize >> 20) + " MiB";
+    if (st.st_size > MaxProfileFileSize)
+        return fail(tooLarge);
+    Loaded loaded;
+    std::string &data = loaded.text;
     char buf[8192];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return std::nullopt;
+            return fail(std::strerror(errno));
         }
         if (n == 0)
             break;
         data.append(buf, static_cast<size_t>(n));
+        if (data.size() > static_cast<size_t>(MaxProfileFileSize)) // grew while read
+            return fail(tooLarge);
     }
-    return data;
+    const bool le = data.starts_with("\xFF\xFE"), be = data.starts_with("\xFE\xFF");
+    if (le || be) {
+        auto text = ConvertStrictly(std::string_view(data).substr(2), "UTF-8",
+                                    le ? "UTF-16LE" : "UTF-16BE");
+        if (!text)
+            return fail("is not valid UTF-16");
+        loaded.text = std::move(*text);
+        loaded.encoding = le ? Encoding::Utf16Le : Encoding::Utf16Be;
+    }
+    return loaded;
 }
 
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
+// The bytes to store for text in the file's encoding; nullopt when the text cannot be stored so
+// (bytes that are not UTF-8 in a UTF-16 file).
+std::optional<std::string> Encode(const std::string &text, Encoding encoding) {
+    if (encoding == Encoding::Bytes)
+        return text;
+    const bool le = encoding == Encoding::Utf16Le;
+    auto bytes = ConvertStrictly(text, le ? "UTF-16LE" : "UTF-16BE", "UTF-8");
+    if (!bytes)
+        return std::nullopt;
+    return (le ? std::string("\xFF\xFE") : std::string("\xFE\xFF")) + *bytes;
 }
 
-// Replaces the file's content. The new content is renamed into place, so a failed write never
-// leaves a half-written profile; when the folder itself is not writable the existing file is
-// rewritten in place, as the classic profile functions would.
-// A file whose mode says the user may not write it is never written, by either way.
-bool StoreFile(const std::string &name, std::string_view data) {
+// Replaces the file by a complete new one (renamed into place), so that neither a failed write nor
+// a kill leaves a half-written profile. A file whose mode says the user may not write it, and a
+// file in a folder where no new file can be made, are not written: the caller reports it.
+bool StoreFile(const std::string &name, std::string_view text, Encoding encoding) {
+    const std::optional<std::string> data = Encode(std::string(text), encoding);
+    if (!data)
+        return false;
     struct stat st {};
-    const bool existed = ::stat(name.c_str(), &st) == 0;
-    if (existed && (!S_ISREG(st.st_mode) || !ModeAllowsWriting(st.st_mode, st.st_uid, st.st_gid)))
+    if (::stat(name.c_str(), &st) == 0 &&
+        (!S_ISREG(st.st_mode) || !ModeAllowsWriting(st.st_mode, st.st_uid, st.st_gid)))
         return false;
-    {
-        ReplacingFileWriter writer(name);
-        if (writer.Ok())
-            return writer.Write(data) && writer.Commit();
-    }
-    if (!existed)
-        return false;
-    Fd fd(::open(name.c_str(), O_WRONLY | O_TRUNC | O_NONBLOCK | O_CLOEXEC));
-    return fd.get() >= 0 && WriteAll(fd.get(), data) && fd.Close();
+    ReplacingFileWriter writer(name);
+    return writer.Ok() && writer.Write(*data) && writer.Commit();
 }
 
 struct Line {
@@ -174,8 +217,11 @@ struct Document {
             bom = "\xEF\xBB\xBF";
             s.remove_prefix(3);
         }
+        // New lines get the file's own line end: CR LF, LF, or a lone CR (old Mac files).
         if (s.find("\r\n") != std::string_view::npos)
             eol = "\r\n";
+        else if (s.find('\r') != std::string_view::npos && s.find('\n') == std::string_view::npos)
+            eol = "\r";
         while (!s.empty()) {
             size_t end = s.find_first_of("\r\n");
             if (end == std::string_view::npos) {
@@ -241,6 +287,16 @@ std::string CutToLength(std::string_view s, size_t max) {
     }
     return std::string(s.substr(0, cut));
 }
+
+// The profile functions hand out C strings: a value with a NUL byte in it cannot be one, and
+// cut at the NUL it would name something else (another file). Such a value reads as not given.
+bool HoldsNul(std::string_view v) {
+    return v.find('\0') != std::string_view::npos;
+}
+
+// What a stored value cannot hold: a line break would end its line early and let the rest be read
+// as keys of its own, a NUL would not read back.
+constexpr std::string_view LineBreaksOrNul("\r\n\0", 3);
 
 bool IsQuote(char c) {
     return c == '"' || c == '\'';
@@ -308,7 +364,7 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
     auto data = LoadFile(fileName_);
     if (!data)
         return CutToLength(def, MaxProfileString);
-    Document doc(*data);
+    Document doc(data->text);
     const size_t header = doc.FindSection(section);
     const size_t at = header == std::string::npos ? header : doc.FindKey(header, key);
     if (at == std::string::npos)
@@ -316,11 +372,15 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
     std::string_view v = Classify(doc.lines[at]).value;
     if (v.size() >= 2 && IsQuote(v.front()) && v.front() == v.back())
         v = v.substr(1, v.size() - 2);
+    if (HoldsNul(v))
+        return CutToLength(def, MaxProfileString);
     return CutToLength(v, MaxProfileString);
 }
 
 std::string ProfileFile::ReadProblem() const {
-    return ReadProblemOf(fileName_);
+    std::string why;
+    LoadFile(fileName_, &why);
+    return why;
 }
 
 std::vector<std::pair<std::string, std::string>>
@@ -329,7 +389,7 @@ ProfileFile::ReadSection(std::string_view section) const {
     auto data = LoadFile(fileName_);
     if (!data)
         return out;
-    Document doc(*data);
+    Document doc(data->text);
     const size_t header = doc.FindSection(section);
     if (header == std::string::npos)
         return out;
@@ -341,7 +401,7 @@ ProfileFile::ReadSection(std::string_view section) const {
         std::string_view v = l.value;
         if (v.size() >= 2 && IsQuote(v.front()) && v.front() == v.back())
             v = v.substr(1, v.size() - 2);
-        out.emplace_back(std::string(l.name), CutToLength(v, MaxProfileString));
+        out.emplace_back(std::string(l.name), HoldsNul(v) ? "" : CutToLength(v, MaxProfileString));
     }
     return out;
 }
@@ -351,15 +411,15 @@ void ProfileFile::WriteSection(std::string_view section,
     if (section.find_first_of("\r\n]") != std::string_view::npos)
         throw EProfileWriteError(fileName_);
     for (const auto &[key, value] : values)
-        if (value.find_first_of("\r\n") != std::string::npos ||
+        if (value.find_first_of(LineBreaksOrNul) != std::string::npos ||
             key.find_first_of("\r\n=") != std::string::npos || Trim(key).empty())
             throw EProfileWriteError(fileName_);
-    std::string data;
+    Loaded data;
     if (auto loaded = LoadFile(fileName_))
         data = std::move(*loaded);
     else if (std::error_code ec; fs::exists(fs::path(fileName_), ec))
-        throw EProfileWriteError(fileName_);
-    Document doc(data);
+        throw EProfileWriteError(fileName_); // there but unreadable: rewriting would lose it
+    Document doc(data.text);
     std::vector<std::string> entries;
     entries.push_back("[" + std::string(section) + "]");
     for (const auto &[key, value] : values)
@@ -380,7 +440,7 @@ void ProfileFile::WriteSection(std::string_view section,
         doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(header), entries.begin(),
                          entries.end());
     }
-    if (!StoreFile(fileName_, doc.Text()))
+    if (!StoreFile(fileName_, doc.Text(), data.encoding))
         throw EProfileWriteError(fileName_);
 }
 
@@ -396,17 +456,17 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) {
     // A line break inside a value would end the line early and let the rest of the value be read
     // as keys of its own.
-    if (value.find_first_of("\r\n") != std::string_view::npos ||
+    if (value.find_first_of(LineBreaksOrNul) != std::string_view::npos ||
         section.find_first_of("\r\n]") != std::string_view::npos ||
         key.find_first_of("\r\n=") != std::string_view::npos || Trim(key).empty())
         throw EProfileWriteError(fileName_);
 
-    std::string data;
+    Loaded data;
     if (auto loaded = LoadFile(fileName_))
         data = std::move(*loaded);
     else if (std::error_code ec; fs::exists(fs::path(fileName_), ec))
         throw EProfileWriteError(fileName_); // there but unreadable: rewriting would lose it
-    Document doc(data);
+    Document doc(data.text);
     const std::string entry = std::string(key) + "=" + StoredForm(value);
     const size_t header = doc.FindSection(section);
     if (header == std::string::npos) {
@@ -424,7 +484,7 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
             doc.lastHasEol = true;
         doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(insertAt), entry);
     }
-    if (!StoreFile(fileName_, doc.Text()))
+    if (!StoreFile(fileName_, doc.Text(), data.encoding))
         throw EProfileWriteError(fileName_);
 }
 

@@ -1,7 +1,11 @@
 // Profile (INI) files with the semantics of the Windows profile functions as the dialog uses them:
 // sections and keys compared without regard to case, values trimmed on reading, every other line of
 // the file kept when a key is written, the file created by the first write. Each write goes to the
-// file at once, so keys written before a failing write stay written.
+// file at once, so keys written before a failing write stay written, and replaces the file only
+// by a complete new one. A file that starts with a UTF-16 byte order mark is read and written as
+// UTF-16; anything else is bytes, a UTF-8 byte order mark kept. A file that cannot be read as a
+// profile (not a regular file, larger than 16 MiB, broken UTF-16) reads as missing and is never
+// written over.
 #pragma once
 
 #include <optional>
@@ -39,7 +43,8 @@ public:
     // can. Reading such a file gives the defaults.
     std::string ReadProblem() const;
 
-    // The value of the key, or def when the file, the section or the key is missing.
+    // The value of the key, or def when the file, the section or the key is missing, or when the
+    // value holds a NUL byte.
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view def) const;
     // Not a number reads as def.
@@ -48,7 +53,7 @@ public:
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
 
     // Each raises EProfileWriteError when the file cannot be written or the value cannot be stored
-    // as one line (it holds a line break).
+    // as one line that reads back (it holds a line break or a NUL byte).
     void WriteString(std::string_view section, std::string_view key, std::string_view value);
     void WriteInteger(std::string_view section, std::string_view key, int value);
     void WriteBool(std::string_view section, std::string_view key, bool value); // "1" or "0"

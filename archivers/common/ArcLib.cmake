@@ -5,5 +5,10 @@ function(arclib_archiver_library target)
   set_target_properties(${target} PROPERTIES CXX_VISIBILITY_PRESET hidden
                                              VISIBILITY_INLINES_HIDDEN ON PREFIX "lib")
   target_link_libraries(${target} PRIVATE arclib_common)
-  target_link_options(${target} PRIVATE "LINKER:--exclude-libs,ALL" "LINKER:--no-undefined")
+  target_link_options(${target} PRIVATE "LINKER:--exclude-libs,ALL")
+  # clang links its sanitizer runtimes into the program only, so a fuzz build's library leaves
+  # their symbols to the program that loads it.
+  if(NOT QUORVEL_FUZZ)
+    target_link_options(${target} PRIVATE "LINKER:--no-undefined")
+  endif()
 endfunction()

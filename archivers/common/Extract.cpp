@@ -188,8 +188,10 @@ int Extractor::Hardlink(const std::string &rel, const std::string &target, const
     }
     if (!opt_.keepFolders)
         targetRel = SplitParent(targetRel).second;
-    auto [tparent, tleaf] = SplitParent(targetRel);
-    UniqueFd tdir = dest_.OpenFolder(tparent, false);
+    // Named, not a structured binding: the lambda below captures the leaf.
+    const auto targetParts = SplitParent(targetRel);
+    const std::string &tleaf = targetParts.second;
+    UniqueFd tdir = dest_.OpenFolder(targetParts.first, false);
     struct stat st {};
     if (::fstatat(tdir.get(), tleaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(st.st_mode)) {
