@@ -202,10 +202,8 @@ int Extractor::Hardlink(const std::string &rel, const std::string &target, const
     UniqueFd dir = dest_.OpenFolder(parent, true);
     if (KeepExisting(dir.get(), leaf, info))
         return Skipped(info);
-    // A named copy: clang 14 cannot capture a structured binding.
-    const std::string &targetLeaf = tleaf;
     PlaceLink(dir.get(), leaf, info.name, [&](const char *temp) {
-        return ::linkat(tdir.get(), targetLeaf.c_str(), dir.get(), temp, 0);
+        return ::linkat(tdir.get(), tleaf.c_str(), dir.get(), temp, 0);
     });
     Done(info, rel);
     return 0;
