@@ -17,8 +17,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(lha_fuzz tar_listing_fuzz sevenzip_listing_fuzz zip_listing_fuzz zip_directory_fuzz
-             command_line_fuzz profile_fuzz detect_fuzz)
+all_targets=(lha_fuzz arj_fuzz rar_fuzz tar_listing_fuzz sevenzip_listing_fuzz zip_listing_fuzz
+             zip_directory_fuzz command_line_fuzz profile_fuzz detect_fuzz)
 seconds=60
 smoke=0
 build=1
@@ -56,8 +56,9 @@ seeds_of() {
   for d in "fuzz/corpus/$t" "tests/data/fuzz/$t"; do
     [ -d "$d" ] && echo "$d"
   done
-  # The LHA reader keeps its older corpus beside its tests.
-  [ "$t" = lha_fuzz ] && [ -d tests/data/lha/fuzz-corpus ] && echo tests/data/lha/fuzz-corpus
+  # The readers of our own libraries keep their corpora beside their tests.
+  local lib=${t%_fuzz}
+  [ -d "tests/data/$lib/fuzz-corpus" ] && echo "tests/data/$lib/fuzz-corpus"
   return 0
 }
 
