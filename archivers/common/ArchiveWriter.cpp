@@ -239,23 +239,29 @@ std::vector<SourceFile> CollectSources(const std::vector<std::string> &args,
     return c.Take();
 }
 
-void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
-                      const std::function<void(archive *)> &body) {
+void WriteArchiveFile(const std::string &path, const std::function<void(int fd)> &body) {
     AtomicFile file = AtomicFile::Create(path, kArcErrWriteArchive);
     struct stat old {};
     const bool replacing = ::stat(path.c_str(), &old) == 0;
     if (replacing)
         ::fchmod(file.fd(), old.st_mode & 07777);
-    WriteArchive w(archive_write_new());
-    if (!w)
-        throw std::bad_alloc();
-    setup(w.get());
-    Check(w.get(), archive_write_open_fd(w.get(), file.fd()), kArcErrWriteArchive, path);
-    body(w.get());
-    Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path);
+    body(file.fd());
     // Only an old archive is at stake in a crash: its replacement reaches the disk before the
     // rename. A new archive skips the cost.
     file.Commit(true, replacing);
+}
+
+void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
+                      const std::function<void(archive *)> &body) {
+    WriteArchiveFile(path, [&](int fd) {
+        WriteArchive w(archive_write_new());
+        if (!w)
+            throw std::bad_alloc();
+        setup(w.get());
+        Check(w.get(), archive_write_open_fd(w.get(), fd), kArcErrWriteArchive, path);
+        body(w.get());
+        Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path);
+    });
 }
 
 } // namespace arclib

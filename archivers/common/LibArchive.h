@@ -165,6 +165,9 @@ std::vector<SourceFile> CollectSources(const std::vector<std::string> &args,
 // on any exception it stays as it was and no partial file is left.
 void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
                       const std::function<void(archive *)> &body);
+// The same for a format written by a writer of our own: body writes the archive's bytes to fd
+// (an empty file open for writing and reading).
+void WriteArchiveFile(const std::string &path, const std::function<void(int fd)> &body);
 
 // Copies the current entry of r (header and data) into w, reporting state 4.
 void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress);
