@@ -239,6 +239,8 @@ std::vector<uint16_t> PlanFolders(const std::vector<FileRecord> &files, const Wr
     const uint64_t folderBytes = static_cast<uint64_t>(opt.maxBlocksPerFolder) * kBlockBytes;
     std::vector<uint16_t> folderOf;
     folderOf.reserve(files.size());
+    // Readers want each folder's data to begin after the one before: only the last folder may be
+    // without data.
     size_t folder = 0, inFolder = 0;
     uint64_t bytes = 0;
     for (const auto &f : files) {
@@ -253,6 +255,9 @@ std::vector<uint16_t> PlanFolders(const std::vector<FileRecord> &files, const Wr
                                                    " bytes; a cabinet folder holds at most " +
                                                    std::to_string(folderBytes));
         if (inFolder == opt.maxFilesPerFolder || bytes + f.size > folderBytes) {
+            if (bytes == 0)
+                throw ArcError(kArcErrUnsupported,
+                               "a cabinet folder of empty files only can only be the last one");
             ++folder;
             inFolder = 0;
             bytes = 0;
