@@ -7,6 +7,7 @@
 #include "archivers/common/CommandLine.h"
 #include "archivers/common/ExportGuard.h"
 #include "archivers/common/LibArchive.h"
+#include "archivers/common/LibArchiveDriver.h"
 #include "archivers/common/Listing.h"
 
 #include <cstring>
@@ -194,11 +195,8 @@ int Delete(const CommandLine &cl, const SevenZipSwitches &s, Progress &progress,
     return 0;
 }
 
-int RunSevenZip(HWND hwnd, const char *line, OutputBuffer &out) {
-    ScopedUtf8Locale utf8;
-    CommandLine cl = ParseSevenZip(line);
+int RunSevenZip(const CommandLine &cl, Progress &progress, OutputBuffer &out) {
     SevenZipSwitches s = ReadSwitches(cl);
-    Progress progress(hwnd);
     if (cl.command == "u" || cl.command == "a")
         return Pack(cl, s, progress, out);
     if (cl.command == "x" || cl.command == "e") {
@@ -226,53 +224,21 @@ int RunSevenZip(HWND hwnd, const char *line, OutputBuffer &out) {
     throw ArcError(kArcErrCommandLine, "no command (u, x, e, d, t or l)");
 }
 
-HARC Open7z(const char *archivePath) {
-    ScopedUtf8Locale utf8;
-    std::string path = archivePath ? archivePath : "";
-    std::vector<EntryInfo> entries = ReadEntries(path, ReaderSetup7z);
-    for (auto &e : entries) {
-        e.method = e.IsDirectory() ? "" : "-7z-";
-        e.osType = 0;
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0)
-        EstimateCompressedSizes(entries, static_cast<uint64_t>(st.st_size));
-    return RegisterHandle(std::make_unique<ArchiveHandle>(path, std::move(entries)));
+const LibArchiveLibrary &SevenZipLibrary() {
+    static const LibArchiveLibrary lib{
+        ParseSevenZip,
+        ReaderSetup7z,
+        RunSevenZip,
+        ArchiveOf,
+        [](const CommandLine &cl) { return EntrySelector(cl.files); },
+        [](archive *, EntryInfo &info) {
+            info.method = info.IsDirectory() ? "" : "-7z-";
+            info.osType = 0;
+        },
+    };
+    return lib;
 }
 
 } // namespace
 
-#define SEVENZIP_EXPORT extern "C" __attribute__((visibility("default")))
-
-SEVENZIP_EXPORT int SevenZip(HWND hwnd, const char *cmdLine, char *output, DWORD size) {
-    OutputBuffer out(output, size);
-    return GuardCode(&out, [&] { return RunSevenZip(hwnd, cmdLine, out); });
-}
-
-SEVENZIP_EXPORT int SevenZipExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer,
-                                       DWORD size, void *, WORD *attr, DWORD *written) {
-    if (written)
-        *written = 0;
-    return GuardCode(nullptr, [&] {
-        ScopedUtf8Locale utf8;
-        CommandLine cl = ParseSevenZip(cmdLine);
-        if (cl.files.empty())
-            throw ArcError(kArcErrCommandLine, "no entry named");
-        Progress progress(hwnd);
-        int r = ExtractToMemory(ArchiveOf(cl), ReaderSetup7z, EntrySelector(cl.files), buffer, size,
-                                written, progress);
-        if (attr)
-            *attr = 0x20;
-        return r;
-    });
-}
-
-SEVENZIP_EXPORT HARC SevenZipOpenArchive(HWND, const char *archive, DWORD) {
-    return Guard<HARC>(nullptr, [&] { return Open7z(archive); });
-}
-
-SEVENZIP_EXPORT BOOL SevenZipCheckArchive(const char *archive, int mode) {
-    return Guard<BOOL>(0, [&] { return CheckArchiveFile(archive, mode, ReaderSetup7z); });
-}
-
-ARCLIB_DEFINE_COMMON_EXPORTS(SevenZip)
+ARCLIB_DEFINE_LIBARCHIVE_EXPORTS(SevenZip, SevenZipLibrary)

@@ -9,6 +9,7 @@
 #include "archivers/common/CommandLine.h"
 #include "archivers/common/ExportGuard.h"
 #include "archivers/common/LibArchive.h"
+#include "archivers/common/LibArchiveDriver.h"
 #include "archivers/common/Listing.h"
 
 #include <cerrno>
@@ -72,96 +73,26 @@ const std::string &ArchiveOf(const CommandLine &cl) {
     return cl.archive;
 }
 
-// What the cabinet's own header says: whether it belongs to a set, and the method of each
-// file's folder (libarchive does not tell them).
-struct CabLayout {
-    bool read = false;
-    bool inSet = false;
-    std::vector<std::string> methods; // per file record, in order
-};
-
 uint16_t Get16(const std::string &b, size_t at) {
     return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1])
                                                                    << 8);
 }
-uint32_t Get32(const std::string &b, size_t at) {
-    return static_cast<uint32_t>(Get16(b, at)) | static_cast<uint32_t>(Get16(b, at + 2)) << 16;
-}
 
-std::string MethodName(uint16_t type) {
-    switch (type & 0x0F) {
-    case 0:
-        return "none";
-    case 1:
-        return "MSZIP";
-    case 2:
-        return "QTM:" + std::to_string((type >> 8) & 0x1F);
-    case 3:
-        return "LZX:" + std::to_string((type >> 8) & 0x1F);
-    default:
-        return "?";
-    }
-}
-
-// Reads the header, folder and file records; a cabinet it cannot read is left to libarchive,
-// which says what is wrong with it.
-CabLayout ReadLayout(const std::string &path) {
-    CabLayout l;
+// The header's flags say whether the cabinet continues another or goes on in the next.
+bool IsPartOfSet(const std::string &path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return l;
-    // The records of the most files a cabinet holds, each with the longest name, fit in this.
-    const size_t limit = 36 + 4 + 65535 + 2 * 514 + 0xFFFF * 8 + 0xFFFF * (16 + 257);
+        return false;
     std::string b;
-    if (!ReadUpTo(fd.get(), b, std::min<size_t>(limit, static_cast<size_t>(st.st_size))) ||
-        b.size() < 36 || b.compare(0, 4, "MSCF") != 0)
-        return l;
-    const uint32_t filesAt = Get32(b, 16);
-    const uint16_t folders = Get16(b, 26), files = Get16(b, 28), flags = Get16(b, 30);
-    l.inSet = (flags & 3) != 0;
-    size_t at = 36;
-    size_t folderReserve = 0;
-    if (flags & 4) {
-        if (b.size() < at + 4)
-            return l;
-        at += 4 + Get16(b, 36);
-        folderReserve = static_cast<uint8_t>(b[38]);
-    }
-    for (int strings = ((flags & 1) ? 2 : 0) + ((flags & 2) ? 2 : 0); strings > 0; --strings) {
-        size_t end = b.find('\0', at);
-        if (end == std::string::npos)
-            return l;
-        at = end + 1;
-    }
-    std::vector<uint16_t> types;
-    for (uint16_t i = 0; i < folders; ++i, at += 8 + folderReserve) {
-        if (b.size() < at + 8)
-            return l;
-        types.push_back(Get16(b, at + 6));
-    }
-    at = filesAt;
-    for (uint16_t i = 0; i < files; ++i) {
-        if (b.size() < at + 17)
-            return l;
-        uint16_t folder = Get16(b, at + 8);
-        size_t end = b.find('\0', at + 16);
-        if (end == std::string::npos)
-            return l;
-        // Files continued from or into another cabinet name their folder by a mark.
-        if (folder >= 0xFFFD)
-            folder = folder == 0xFFFE ? 0 : static_cast<uint16_t>(folders ? folders - 1 : 0);
-        l.methods.push_back(folder < types.size() ? MethodName(types[folder]) : "?");
-        at = end + 1;
-    }
-    l.read = true;
-    return l;
+    return ReadUpTo(fd.get(), b, 36) && b.size() == 36 && b.compare(0, 4, "MSCF") == 0 &&
+           (Get16(b, 30) & 3) != 0;
 }
 
 // A cabinet of a set holds files that continue in the next cabinet or come from the one
 // before: read alone, they would come out cut, so such a cabinet is refused as a whole.
 void RefuseSets(const std::string &path) {
-    if (ReadLayout(path).inSet)
+    if (IsPartOfSet(path))
         throw ArcError(kArcErrUnsupported,
                        path + ": the cabinet is part of a cabinet set (its files continue in "
                               "another cabinet); sets are not read");
@@ -222,28 +153,21 @@ int Pack(const CommandLine &cl, const CabSwitches &s, Progress &progress, Output
         co.skipDev = self.st_dev;
         co.skipIno = self.st_ino;
     }
-    std::vector<SourceFile> collected = CollectSources(cl.files, co, out);
-    // A cabinet holds files only: folders come with the names of their files, and links and
-    // special files have no place in it.
+    co.folderEntries = false; // a cabinet holds files only: folders come with their files' names
     std::vector<SourceFile> sources;
     std::vector<cab::FileRecord> records;
-    for (auto &src : collected) {
-        struct stat st {};
-        if (::lstat(src.diskPath.c_str(), &st) != 0)
-            throw ArcError(kArcErrReadSource, src.diskPath + ": " + std::strerror(errno));
-        if (S_ISDIR(st.st_mode))
+    for (auto &src : CollectSources(cl.files, co, out)) {
+        if (src.IsFolder())
             continue;
-        if (!S_ISREG(st.st_mode)) {
-            out.Line("skipped: " + src.diskPath +
-                     (S_ISLNK(st.st_mode) ? " (a symbolic link: cabinets hold files only)"
-                                          : " (special file)"));
+        if (!S_ISREG(src.st.st_mode)) {
+            out.Line("skipped: " + src.diskPath + " (a symbolic link: cabinets hold files only)");
             continue;
         }
         cab::FileRecord r;
         r.name = src.entryName;
-        r.size = static_cast<uint64_t>(st.st_size);
-        r.mtime = st.st_mtime;
-        r.mode = st.st_mode;
+        r.size = static_cast<uint64_t>(src.st.st_size);
+        r.mtime = src.st.st_mtime;
+        r.mode = src.st.st_mode;
         records.push_back(std::move(r));
         sources.push_back(std::move(src));
     }
@@ -275,11 +199,8 @@ int List(const CommandLine &cl, OutputBuffer &out) {
     return 0;
 }
 
-int RunCab(HWND hwnd, const char *line, OutputBuffer &out) {
-    ScopedUtf8Locale utf8;
-    CommandLine cl = ParseCab(line);
+int RunCab(const CommandLine &cl, Progress &progress, OutputBuffer &out) {
     CabSwitches s = ReadSwitches(cl);
-    Progress progress(hwnd);
     if (cl.command == "-a")
         return Pack(cl, s, progress, out);
     if (cl.command == "-f")
@@ -306,63 +227,37 @@ int RunCab(HWND hwnd, const char *line, OutputBuffer &out) {
     throw ArcError(kArcErrCommandLine, "no command (-a, -x, -f, -t or -l)");
 }
 
-HARC OpenCab(const char *archivePath) {
-    ScopedUtf8Locale utf8;
-    std::string path = archivePath ? archivePath : "";
+// The listing's method: libarchive names the compression of the entry's folder in the format
+// name ("CAB 1.3 (MSZIP)").
+void DescribeCab(archive *reader, EntryInfo &info) {
+    std::string format = archive_format_name(reader) ? archive_format_name(reader) : "";
+    size_t open = format.rfind('('), close = format.rfind(')');
+    std::string method = open != std::string::npos && close > open
+                             ? format.substr(open + 1, close - open - 1)
+                             : "CAB";
+    info.method = method == "NONE" ? "none" : method;
+    info.osType = 0; // MS-DOS / Windows
+}
+
+// The archive of a command, refused when it is part of a set.
+std::string CabinetOf(const CommandLine &cl) {
+    const std::string &path = ArchiveOf(cl);
     RefuseSets(path);
-    std::vector<EntryInfo> entries = ReadEntries(path, ReaderSetupCab);
-    CabLayout layout = ReadLayout(path);
-    const bool byIndex = layout.read && layout.methods.size() == entries.size();
-    for (size_t i = 0; i < entries.size(); ++i) {
-        entries[i].method = byIndex ? layout.methods[i] : "CAB";
-        entries[i].osType = 0; // MS-DOS / Windows
-    }
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0)
-        EstimateCompressedSizes(entries, static_cast<uint64_t>(st.st_size));
-    return RegisterHandle(std::make_unique<ArchiveHandle>(path, std::move(entries)));
+    return path;
+}
+
+const LibArchiveLibrary &CabLibrary() {
+    static const LibArchiveLibrary lib{
+        ParseCab,
+        ReaderSetupCab,
+        RunCab,
+        CabinetOf,
+        [](const CommandLine &cl) { return EntrySelector(cl.files); },
+        DescribeCab,
+    };
+    return lib;
 }
 
 } // namespace
 
-#define CAB_EXPORT extern "C" __attribute__((visibility("default")))
-
-CAB_EXPORT int Cab(HWND hwnd, const char *cmdLine, char *output, DWORD size) {
-    OutputBuffer out(output, size);
-    return GuardCode(&out, [&] { return RunCab(hwnd, cmdLine, out); });
-}
-
-CAB_EXPORT int CabExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer, DWORD size,
-                             void *, WORD *attr, DWORD *written) {
-    if (written)
-        *written = 0;
-    return GuardCode(nullptr, [&] {
-        ScopedUtf8Locale utf8;
-        CommandLine cl = ParseCab(cmdLine);
-        if (cl.files.empty())
-            throw ArcError(kArcErrCommandLine, "no entry named");
-        const std::string &path = ArchiveOf(cl);
-        RefuseSets(path);
-        Progress progress(hwnd);
-        int r = ExtractToMemory(path, ReaderSetupCab, EntrySelector(cl.files), buffer, size,
-                                written, progress);
-        if (attr)
-            *attr = 0x20; // archive bit: the entry is a file
-        return r;
-    });
-}
-
-CAB_EXPORT HARC CabOpenArchive(HWND, const char *archive, DWORD) {
-    return Guard<HARC>(nullptr, [&] { return OpenCab(archive); });
-}
-
-CAB_EXPORT BOOL CabCheckArchive(const char *archive, int mode) {
-    return Guard<BOOL>(0, [&] {
-        if (!archive)
-            return 0;
-        RefuseSets(archive);
-        return CheckArchiveFile(archive, mode, ReaderSetupCab);
-    });
-}
-
-ARCLIB_DEFINE_COMMON_EXPORTS(Cab)
+ARCLIB_DEFINE_LIBARCHIVE_EXPORTS(Cab, CabLibrary)

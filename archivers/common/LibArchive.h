@@ -4,6 +4,7 @@
 // whatever the size of a file.
 #pragma once
 
+#include "archivers/common/Collect.h"
 #include "archivers/common/Extract.h"
 #include "archivers/common/FileSystem.h"
 #include "archivers/common/Listing.h"
@@ -126,12 +127,6 @@ int ExtractEntries(const std::string &path, const ReaderSetup &setup, const Extr
 int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const EntrySelector &select,
                     unsigned char *buffer, size_t size, DWORD *written, Progress &progress);
 
-// A file on disk to be stored, and its name in the archive.
-struct SourceFile {
-    std::string diskPath;
-    std::string entryName; // UTF-8, '/' separators; folders without trailing '/'
-};
-
 // Writes one entry from disk: regular files streamed, folders, and symbolic links stored as links
 // (never followed). Other kinds (devices, sockets) are skipped with a line in out. Throws
 // ArcError(kArcErrReadSource) when the file cannot be read, or reads shorter or longer than its
@@ -139,26 +134,6 @@ struct SourceFile {
 // its bytes, with no claim of UTF-8 (a format that keeps only Unicode names must refuse it
 // before: see RequireUtf8Names).
 void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, OutputBuffer &out);
-
-// Where the files to be packed come from.
-struct CollectOptions {
-    std::string baseDir;           // relative names are taken from here ("" for the current folder)
-    bool keepFolders = true;       // false: entries are stored under their last name only
-    bool recurseFolders = true;    // a folder argument brings its contents along
-    bool recurseWildcards = false; // a wildcard argument is matched in subfolders too
-    // Hidden files (names beginning with '.') found in a folder or by a mask are taken too. A
-    // file named as an argument is always taken.
-    bool hidden = false;
-    EntrySelector exclude; // names (stored form) left out
-    dev_t skipDev = 0;     // a file never to pack (the archive itself): device and inode
-    ino_t skipIno = 0;
-};
-
-// Turns file arguments into the files to store, in order, without duplicates. An argument with
-// '*' or '?' that names no existing file is a wildcard. A name that does not exist is
-// ArcError(kArcErrReadSource), raised before anything is written.
-std::vector<SourceFile> CollectSources(const std::vector<std::string> &args,
-                                       const CollectOptions &opt, OutputBuffer &out);
 
 // Writes the archive at path atomically: setup chooses format and filters, body writes the
 // entries. The old archive is replaced only when everything succeeded (its permissions are kept);

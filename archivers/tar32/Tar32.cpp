@@ -7,6 +7,7 @@
 #include "archivers/common/CommandLine.h"
 #include "archivers/common/ExportGuard.h"
 #include "archivers/common/LibArchive.h"
+#include "archivers/common/LibArchiveDriver.h"
 #include "archivers/common/Listing.h"
 
 #include <cstring>
@@ -278,11 +279,8 @@ int List(const CommandLine &cl, const TarSwitches &s, OutputBuffer &out) {
     return 0;
 }
 
-int RunTar(HWND hwnd, const char *line, OutputBuffer &out) {
-    ScopedUtf8Locale utf8;
-    CommandLine cl = ParseTar(line);
+int RunTar(const CommandLine &cl, Progress &progress, OutputBuffer &out) {
     TarSwitches s = ReadSwitches(cl);
-    Progress progress(hwnd);
     if (cl.command == "c" || cl.command == "r" || cl.command == "u")
         return Pack(cl, s, progress, out);
     if (cl.command == "x" || cl.command == "e") {
@@ -363,73 +361,37 @@ Probe ProbeArchive(const std::string &path) {
     return p;
 }
 
-HARC OpenTar(const char *archivePath) {
-    ScopedUtf8Locale utf8;
-    std::string path = archivePath ? archivePath : "";
-    std::vector<EntryInfo> entries;
-    ReadArchive r = OpenReader(path, ReaderSetupTar);
-    archive_entry *e = nullptr;
-    int filter = ARCHIVE_FILTER_NONE;
-    while (NextHeader(r.get(), &e)) {
-        if (entries.empty())
-            filter = MainFilter(r.get());
-        EntryInfo info = ToEntryInfo(e);
-        info.method = MethodFor(filter, archive_format(r.get()));
-        info.osType = 3; // Unix
-        entries.push_back(std::move(info));
-        Check(r.get(), archive_read_data_skip(r.get()), kArcErrDamaged, entries.back().name);
-    }
-    if (filter == ARCHIVE_FILTER_NONE) {
-        for (auto &en : entries)
-            en.compressedSize = en.size;
-    } else {
-        struct stat st {};
-        if (::stat(path.c_str(), &st) == 0)
-            EstimateCompressedSizes(entries, static_cast<uint64_t>(st.st_size));
-    }
-    return RegisterHandle(std::make_unique<ArchiveHandle>(path, std::move(entries)));
+// An entry of the listing: the method from the archive's format and compression; the sizes are
+// those stored when nothing compresses them.
+void DescribeTar(archive *r, EntryInfo &info) {
+    int filter = MainFilter(r);
+    info.method = MethodFor(filter, archive_format(r));
+    info.osType = 3; // Unix
+    if (filter == ARCHIVE_FILTER_NONE)
+        info.compressedSize = info.size;
+}
+
+const LibArchiveLibrary &TarLibrary() {
+    static const LibArchiveLibrary lib{
+        ParseTar,
+        ReaderSetupTar,
+        RunTar,
+        ArchiveOf,
+        [](const CommandLine &cl) {
+            return EntrySelector(cl.files, {}, ReadSwitches(cl).wholeNameOnly);
+        },
+        DescribeTar,
+    };
+    return lib;
 }
 
 } // namespace
 
-#define TAR_EXPORT extern "C" __attribute__((visibility("default")))
-
-TAR_EXPORT int Tar(HWND hwnd, const char *cmdLine, char *output, DWORD size) {
-    OutputBuffer out(output, size);
-    return GuardCode(&out, [&] { return RunTar(hwnd, cmdLine, out); });
-}
-
-TAR_EXPORT int TarExtractMem(HWND hwnd, const char *cmdLine, unsigned char *buffer, DWORD size,
-                             void *, WORD *attr, DWORD *written) {
-    if (written)
-        *written = 0;
-    return GuardCode(nullptr, [&] {
-        ScopedUtf8Locale utf8;
-        CommandLine cl = ParseTar(cmdLine);
-        TarSwitches s = ReadSwitches(cl);
-        if (cl.files.empty())
-            throw ArcError(kArcErrCommandLine, "no entry named");
-        Progress progress(hwnd);
-        int r = ExtractToMemory(ArchiveOf(cl), ReaderSetupTar,
-                                EntrySelector(cl.files, {}, s.wholeNameOnly), buffer, size, written,
-                                progress);
-        if (attr)
-            *attr = 0x20; // archive bit: the entry is a file
-        return r;
-    });
-}
-
-TAR_EXPORT HARC TarOpenArchive(HWND, const char *archive, DWORD) {
-    return Guard<HARC>(nullptr, [&] { return OpenTar(archive); });
-}
-
-TAR_EXPORT BOOL TarCheckArchive(const char *archive, int mode) {
-    return Guard<BOOL>(0, [&] { return CheckArchiveFile(archive, mode, ReaderSetupTar); });
-}
+ARCLIB_DEFINE_LIBARCHIVE_EXPORTS(Tar, TarLibrary)
 
 // 0 not ours; 1 tar, cpio or ar; 2 gzip-compressed archive, 3 gzip-compressed file; 4 and 5 the
 // same with compress (.Z); 6 and 7 with bzip2; 8 and 9 with xz or lzma.
-TAR_EXPORT int TarGetArchiveType(const char *archive) {
+extern "C" __attribute__((visibility("default"))) int TarGetArchiveType(const char *archive) {
     return Guard<int>(0, [&] {
         if (!archive)
             return 0;
@@ -455,5 +417,3 @@ TAR_EXPORT int TarGetArchiveType(const char *archive) {
         }
     });
 }
-
-ARCLIB_DEFINE_COMMON_EXPORTS(Tar)

@@ -6,6 +6,7 @@
 
 #include "archiver_api.h"
 #include "archivers/common/ArcErrors.h"
+#include "archivers/common/Collect.h"
 #include "archivers/common/CommandLine.h"
 #include "archivers/common/DateBound.h"
 #include "archivers/common/ExportGuard.h"
@@ -20,7 +21,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <memory>
@@ -475,182 +475,62 @@ int Extract(const Options &o, HWND hwnd, OutputBuffer &out, bool testOnly) {
 
 // --- writing archives ---------------------------------------------------------------------------
 
-struct Source {
-    std::string diskPath;
-    std::string name; // stored name
-    struct stat st {};
-};
-
-bool HasWildcard(std::string_view s) {
-    return s.find_first_of("*?") != std::string_view::npos;
-}
-
-std::string JoinPath(const std::string &a, const std::string &b) {
-    if (a.empty() || a == ".")
-        return b;
-    return a.back() == '/' ? a + b : a + "/" + b;
-}
-
-// Expands the file arguments of u and f into files (and folders) to store.
-class Collector {
-public:
-    Collector(const Options &o, OutputBuffer &out) : o_(o), out_(out), exclude_(o.exclude) {
-        base_ = o.cl.directory;
+// The files the arguments of u and f name: -r0 names as given, -r1 masks and plain names in
+// every subfolder too, -r2 folders with their contents.
+std::vector<SourceFile> CollectFiles(const Options &o, const struct stat *self, OutputBuffer &out,
+                                     int &worst) {
+    CollectOptions co;
+    co.baseDir = o.cl.directory;
+    co.keepFolders = o.keepPaths;
+    co.folderEntries = o.keepPaths && !o.noFolders;
+    co.recurseFolders = o.r >= 1;
+    co.recurseWildcards = o.r == 1;
+    co.plainNamesInSubfolders = true;
+    co.masksTakeFolders = false;
+    co.hidden = o.hidden;
+    co.exclude = EntrySelector(o.exclude);
+    co.excludeLastNames = true;
+    co.written = o.written;
+    if (self) {
+        co.skipDev = self->st_dev;
+        co.skipIno = self->st_ino;
     }
-
-    std::vector<Source> Run(int &worst) {
-        bool wildcardMissed = false;
-        for (const auto &arg : o_.cl.files) {
-            if (arg.empty())
-                continue;
-            std::string full = !arg.empty() && arg[0] == '/' ? arg : JoinPath(base_, arg);
-            size_t slash = full.rfind('/');
-            std::string folder = slash == std::string::npos ? "" : full.substr(0, slash + 1);
-            std::string leaf = slash == std::string::npos ? full : full.substr(slash + 1);
-            std::string argFolder =
-                arg.rfind('/') == std::string::npos ? "" : arg.substr(0, arg.rfind('/') + 1);
-            // A name that exists is that file, whatever characters it holds (`x?.txt` is a
-            // legal name); only a name that does not exist is a mask.
-            // -r1 takes a plain name in every subfolder too, as it takes a mask.
-            if (o_.r == 1 && !HasWildcard(leaf)) {
-                size_t before = list_.size();
-                Glob(folder.empty() ? "." : folder, argFolder, leaf, true);
-                if (list_.size() != before)
-                    continue;
-            }
-            struct stat st {};
-            if (::lstat(full.c_str(), &st) == 0) {
-                Add(full, arg, st, o_.r >= 1);
-                continue;
-            }
-            if (HasWildcard(leaf)) {
-                size_t before = list_.size();
-                Glob(folder.empty() ? "." : folder, argFolder, leaf, o_.r == 1);
-                if (list_.size() == before) {
-                    out_.Line("no file matches " + arg);
-                    wildcardMissed = true;
-                }
-                continue;
-            }
-            out_.Line("not found: " + arg);
+    Collection c = Collect(o.cl.files, co, out);
+    bool maskMissed = false;
+    for (const auto &u : c.unmatched) {
+        if (u.mask) {
+            out.Line("no file matches " + u.argument);
+            maskMissed = true;
+        } else {
+            out.Line("not found: " + u.argument);
             Worst(worst, kArcErrNoFiles);
         }
-        // A mask that matches nothing is only a line, as in every library of ours, unless
-        // nothing at all was found.
-        if (wildcardMissed && list_.empty())
-            Worst(worst, kArcErrNoFiles);
-        return std::move(list_);
     }
-
-private:
-    std::string Stored(const std::string &argPath) const {
-        std::string name = StoredNameFor(argPath);
-        if (!o_.keepPaths)
-            name = SplitParent(name).second;
-        return name;
-    }
-
-    void Add(const std::string &disk, const std::string &argPath, const struct stat &st,
-             bool contents) {
-        std::string name = Stored(argPath);
-        if (name.empty() && !S_ISDIR(st.st_mode))
-            return;
-        std::string last = SplitParent(name).second;
-        if (!exclude_.Empty() && (exclude_.Matches(name) || exclude_.Matches(last)))
-            return;
-        if (S_ISDIR(st.st_mode)) {
-            if (!name.empty() && o_.keepPaths && !o_.noFolders)
-                Push(disk, name, st);
-            if (contents)
-                Walk(disk, argPath);
-            return;
-        }
-        if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) {
-            Push(disk, name, st);
-            return;
-        }
-        out_.Line("skipped: " + argPath + " (special file)");
-    }
-
-    void Push(const std::string &disk, const std::string &name, const struct stat &st) {
-        if (!S_ISDIR(st.st_mode) && !o_.written.Contains(st.st_mtime))
-            return;
-        if (seen_.count(name))
-            return;
-        seen_[name] = true;
-        list_.push_back({disk, name, st});
-    }
-
-    std::vector<std::string> Names(const std::string &folder) {
-        std::vector<std::string> names;
-        std::unique_ptr<DIR, int (*)(DIR *)> d(::opendir(folder.c_str()), ::closedir);
-        if (!d) {
-            out_.Line("cannot read the folder " + folder + ": " + ErrText(errno));
-            return names;
-        }
-        while (dirent *de = ::readdir(d.get())) {
-            std::string n = de->d_name;
-            if (n != "." && n != "..")
-                names.push_back(n);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    void Walk(const std::string &disk, const std::string &argPath) {
-        for (const auto &n : Names(disk)) {
-            if (n[0] == '.' && !o_.hidden)
-                continue; // hidden files come with their folder only when asked for
-            std::string child = JoinPath(disk, n);
-            struct stat st {};
-            if (::lstat(child.c_str(), &st) != 0)
-                continue;
-            Add(child, JoinPath(argPath, n), st, true);
-        }
-    }
-
-    void Glob(const std::string &folder, const std::string &argFolder, const std::string &pattern,
-              bool recursive) {
-        for (const auto &n : Names(folder)) {
-            if (n[0] == '.' && !o_.hidden && pattern[0] != '.')
-                continue;
-            std::string child = JoinPath(folder, n);
-            struct stat st {};
-            if (::lstat(child.c_str(), &st) != 0)
-                continue;
-            if (WildcardMatch(pattern, n) && !S_ISDIR(st.st_mode))
-                Add(child, argFolder + n, st, false);
-            if (recursive && S_ISDIR(st.st_mode))
-                Glob(child, argFolder + n + "/", pattern, true);
-        }
-    }
-
-    const Options &o_;
-    OutputBuffer &out_;
-    EntrySelector exclude_;
-    std::string base_;
-    std::vector<Source> list_;
-    std::map<std::string, bool> seen_;
-};
+    // A mask that matches nothing is only a line, as in every library of ours, unless nothing at
+    // all was found.
+    if (maskMissed && c.files.empty())
+        Worst(worst, kArcErrNoFiles);
+    return std::move(c.files);
+}
 
 // Appends one file from disk as a new entry at the current end of fd: -lh5- unless that does not
 // shrink the data, then -lh0-. The header is written first and patched when the sizes are known.
-void WriteEntry(int fd, const Source &src, bool store, Progress &progress, OutputBuffer &out) {
+void WriteEntry(int fd, const SourceFile &src, bool store, Progress &progress, OutputBuffer &out) {
     // 0xFF separates folders in the format; a name in UTF-8 never holds it, a name in another
     // encoding (Latin-1 'ÿ') might, and would not read back the same.
-    if (src.name.find('\xFF') != std::string::npos)
+    if (src.entryName.find('\xFF') != std::string::npos)
         throw ArcError(kArcErrReadSource,
                        src.diskPath + ": the name holds the byte 0xFF, which an LHA archive "
                                       "reads as a folder separator");
     lha::NewEntry ne;
-    ne.name = src.name;
+    ne.name = src.entryName;
     ne.mtime = src.st.st_mtime;
     ne.unixMode = src.st.st_mode & 07777;
     const std::string what = "the archive";
     auto headerAt = static_cast<uint64_t>(::lseek(fd, 0, SEEK_CUR));
     ProgressEntry p;
     p.source = src.diskPath;
-    p.destination = src.name;
+    p.destination = src.entryName;
     p.mtime = src.st.st_mtime;
     p.mode = src.st.st_mode;
     if (S_ISDIR(src.st.st_mode) || S_ISLNK(src.st.st_mode)) {
@@ -669,7 +549,7 @@ void WriteEntry(int fd, const Source &src, bool store, Progress &progress, Outpu
         auto h = lha::BuildLevel2Header(ne, lha::Method::Dir, 0, 0, 0, false);
         WriteAll(fd, h.data(), h.size(), kArcErrWriteArchive, what);
         progress.Send(ARCEXTRACT_END, p);
-        out.Line("stored: " + src.name + (ne.isDir ? "/" : " -> " + ne.linkTarget));
+        out.Line("stored: " + src.entryName + (ne.isDir ? "/" : " -> " + ne.linkTarget));
         return;
     }
     UniqueFd in(::open(src.diskPath.c_str(), O_RDONLY | O_CLOEXEC));
@@ -725,7 +605,7 @@ void WriteEntry(int fd, const Source &src, bool store, Progress &progress, Outpu
     p.compressed = r.packedSize;
     p.crc = r.crc;
     progress.Send(ARCEXTRACT_END, p);
-    out.Line("added: " + src.name + " (" + lha::MethodId(method) + ", " +
+    out.Line("added: " + src.entryName + " (" + lha::MethodId(method) + ", " +
              std::to_string(r.originalSize) + " -> " + std::to_string(r.packedSize) + ")");
 }
 
@@ -760,7 +640,8 @@ int Rewrite(const Options &o, HWND hwnd, OutputBuffer &out, char command) {
     std::vector<lha::Entry> old;
     UniqueFd oldFd;
     struct stat ast {};
-    if (::stat(path.c_str(), &ast) == 0 && S_ISREG(ast.st_mode) && ast.st_size == 0) {
+    const bool exists = ::stat(path.c_str(), &ast) == 0;
+    if (exists && S_ISREG(ast.st_mode) && ast.st_size == 0) {
         // An empty file (made beforehand by the caller) is an empty archive.
         if (command != 'u')
             throw ArcError(kArcErrNotArchive, path + ": empty file");
@@ -771,13 +652,13 @@ int Rewrite(const Options &o, HWND hwnd, OutputBuffer &out, char command) {
         throw ArcError(kArcErrArchiveNotFound, path + ": no such archive");
     }
     int worst = 0;
-    std::vector<Source> sources;
+    std::vector<SourceFile> sources;
     std::vector<bool> drop(old.size(), false);
     std::map<std::string, size_t> byName; // stored name -> index in old
     for (size_t i = 0; i < old.size(); ++i)
         byName[old[i].name] = i;
-    std::map<size_t, Source> replace; // index in old -> new source
-    std::vector<Source> append;
+    std::map<size_t, SourceFile> replace; // index in old -> new source
+    std::vector<SourceFile> append;
     if (command == 'd') {
         if (o.cl.files.empty())
             throw ArcError(kArcErrNoFiles, "no entry named for deletion");
@@ -794,10 +675,9 @@ int Rewrite(const Options &o, HWND hwnd, OutputBuffer &out, char command) {
             return kArcErrNoFiles;
         }
     } else {
-        Collector c(o, out);
-        sources = c.Run(worst);
+        sources = CollectFiles(o, exists ? &ast : nullptr, out, worst);
         for (auto &s : sources) {
-            auto it = byName.find(s.name);
+            auto it = byName.find(s.entryName);
             if (it == byName.end()) {
                 if (command == 'u')
                     append.push_back(std::move(s));
@@ -805,7 +685,7 @@ int Rewrite(const Options &o, HWND hwnd, OutputBuffer &out, char command) {
             }
             const lha::Entry &e = old[it->second];
             if (!o.always && s.st.st_mtime <= e.mtime) {
-                out.Line("kept: " + s.name + " (the archive's entry is not older)");
+                out.Line("kept: " + s.entryName + " (the archive's entry is not older)");
                 continue;
             }
             replace[it->second] = std::move(s);

@@ -212,163 +212,6 @@ struct Source {
     int64_t mtime = 0;
 };
 
-struct FileId {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    bool operator==(const FileId &) const = default;
-};
-
-std::string Join(const std::string &prefix, const std::string &name) {
-    if (prefix.empty())
-        return name;
-    return prefix.back() == '/' ? prefix + name : prefix + "/" + name;
-}
-
-// The names in a folder, sorted. A folder that must be read (one being packed) and cannot be is an
-// error, so that no file is silently left out.
-std::vector<std::string> ListFolder(const std::string &path, bool required = false) {
-    std::vector<std::string> names;
-    std::unique_ptr<DIR, int (*)(DIR *)> d(::opendir(path.empty() ? "." : path.c_str()),
-                                           ::closedir);
-    if (!d && required)
-        throw ArcError(kArcErrReadSource, path + ": " + std::strerror(errno));
-    if (!d)
-        return names;
-    while (const dirent *ent = ::readdir(d.get())) {
-        const std::string n = ent->d_name;
-        if (n != "." && n != "..")
-            names.push_back(n);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-class Collector {
-public:
-    Collector(const std::string &base, const ZipSwitches &sw, std::optional<FileId> archive)
-        : base_(base), sw_(sw), archive_(archive) {}
-
-    // Adds what the pattern names; false when it names nothing.
-    bool Add(const std::string &pattern) {
-        // A name that exists is that file, whatever characters it holds (`x?.txt` is a legal
-        // name): only a name that names no file is a mask. Brackets around one character are
-        // the filter's way of writing that character.
-        if (pattern.find_first_of("*?") != std::string::npos) {
-            const std::string literal = UnescapeSingleClasses(pattern);
-            struct stat st {};
-            if (::lstat(DiskPath(literal).c_str(), &st) == 0) {
-                AddPath(literal, st, true);
-                return true;
-            }
-        }
-        bool any = false;
-        for (const auto &rel : Expand(pattern)) {
-            struct stat st {};
-            if (::lstat(DiskPath(rel).c_str(), &st) != 0)
-                continue;
-            any = true;
-            AddPath(rel, st, true);
-        }
-        return any;
-    }
-
-    std::vector<Source> Take() { return std::move(sources_); }
-
-private:
-    static std::string UnescapeSingleClasses(const std::string &pattern) {
-        std::string out;
-        for (size_t i = 0; i < pattern.size(); ++i) {
-            if (pattern[i] == '[' && i + 2 < pattern.size() && pattern[i + 2] == ']') {
-                out += pattern[i + 1];
-                i += 2;
-            } else {
-                out += pattern[i];
-            }
-        }
-        return out;
-    }
-
-    std::string DiskPath(const std::string &rel) const {
-        if (!rel.empty() && rel[0] == '/')
-            return rel;
-        if (base_.empty())
-            return rel.empty() ? "." : rel;
-        return Join(base_, rel);
-    }
-
-    // The relative (or absolute) paths a pattern names, component by component.
-    std::vector<std::string> Expand(const std::string &pattern) const {
-        std::vector<std::string> cur{!pattern.empty() && pattern[0] == '/' ? "/" : ""};
-        size_t i = 0;
-        while (i <= pattern.size()) {
-            size_t j = pattern.find('/', i);
-            if (j == std::string::npos)
-                j = pattern.size();
-            std::string comp = pattern.substr(i, j - i);
-            i = j + 1;
-            if (comp == "*.*") // every name, as on Windows, not only names with a dot
-                comp = "*";
-            if (comp.empty())
-                continue;
-            std::vector<std::string> next;
-            for (const auto &prefix : cur) {
-                if (!HasWildcard(comp)) {
-                    next.push_back(Join(prefix, comp));
-                    continue;
-                }
-                WildcardOptions o;
-                o.brackets = true;
-                for (const auto &name : ListFolder(DiskPath(prefix))) {
-                    if (name[0] == '.' && !sw_.hidden && comp[0] != '.')
-                        continue;
-                    if (WildcardMatch(comp, name, o))
-                        next.push_back(Join(prefix, name));
-                }
-            }
-            cur = std::move(next);
-        }
-        return cur;
-    }
-
-    void AddPath(const std::string &rel, const struct stat &st, bool named) {
-        if (archive_ && FileId{st.st_dev, st.st_ino} == *archive_)
-            return; // never the archive into itself
-        const std::string stored = StoredNameFor(rel);
-        if (S_ISDIR(st.st_mode)) {
-            if (!stored.empty() && !sw_.noFolderEntries && !sw_.junkPaths)
-                Push({DiskPath(rel), stored + "/", true, st.st_mtime});
-            if (sw_.recurse)
-                for (const auto &name : ListFolder(DiskPath(rel), true)) {
-                    if (name[0] == '.' && !sw_.hidden)
-                        continue;
-                    struct stat child {};
-                    const std::string childRel = rel.empty() ? name : Join(rel, name);
-                    if (::lstat(DiskPath(childRel).c_str(), &child) == 0)
-                        AddPath(childRel, child, false);
-                }
-            return;
-        }
-        if (!named && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-            return; // sockets, devices and pipes met while recursing
-        std::string entry = stored;
-        if (sw_.junkPaths)
-            entry = SplitParent(entry).second;
-        if (!entry.empty())
-            Push({DiskPath(rel), entry, false, st.st_mtime});
-    }
-
-    void Push(Source s) {
-        if (seen_.insert(s.entry).second)
-            sources_.push_back(std::move(s));
-    }
-
-    std::string base_;
-    const ZipSwitches &sw_;
-    std::optional<FileId> archive_;
-    std::vector<Source> sources_;
-    std::set<std::string> seen_;
-};
-
 // What becomes of each entry of the old archive.
 struct Plan {
     std::map<std::string, const Source *> replace; // entry name -> new content
@@ -441,8 +284,7 @@ public:
                 return kArcErrNoFiles;
             }
         } else {
-            Collect(exists ? std::optional<FileId>(FileId{st.st_dev, st.st_ino}) : std::nullopt,
-                    index);
+            Collect(exists ? &st : nullptr, index);
             for (const auto &s : sources_) {
                 const ZipDirEntry *e = index.Find(s.entry);
                 if (!e) {
@@ -470,29 +312,42 @@ public:
     }
 
 private:
-    void Collect(std::optional<FileId> self, const DirIndex &index) {
-        Collector c(cmd_.line.directory, sw_, self);
-        if (sw_.freshen && cmd_.line.files.empty()) {
-            // Freshen with no names: every entry from the base folder.
+    void Collect(const struct stat *self, const DirIndex &index) {
+        CollectOptions co;
+        co.baseDir = cmd_.line.directory;
+        co.keepFolders = !sw_.junkPaths;
+        co.folderEntries = !sw_.noFolderEntries && !sw_.junkPaths;
+        co.recurseFolders = sw_.recurse;
+        co.masksInFolders = true;
+        co.brackets = true;
+        co.hidden = sw_.hidden;
+        if (self) { // never the archive into itself
+            co.skipDev = self->st_dev;
+            co.skipIno = self->st_ino;
+        }
+        std::vector<std::string> names = cmd_.line.files;
+        const bool everyEntry = sw_.freshen && names.empty();
+        if (everyEntry) // freshen with no names: every entry, from the base folder
             for (const auto &e : index.Entries())
                 if (!e.IsDirectory())
-                    c.Add(e.name);
-        } else {
-            std::vector<std::string> missing;
-            for (const auto &p : cmd_.line.files)
-                if (!c.Add(p))
-                    missing.push_back(p);
+                    names.push_back(e.name);
+        Collection c = arclib::Collect(names, co, out_);
+        if (!everyEntry) {
             // Names that match nothing are reported; the pack fails only when nothing at all
             // matched, as in every library of ours.
             if (!sw_.freshen)
-                for (const auto &m : missing)
-                    out_.Line("name not matched: " + m);
+                for (const auto &u : c.unmatched)
+                    out_.Line("name not matched: " + u.argument);
             if (cmd_.line.files.empty())
                 throw ArcError(kArcErrNoFiles, "no file names given");
-            if (!sw_.freshen && missing.size() == cmd_.line.files.size())
-                throw ArcError(kArcErrNoFiles, missing.front());
+            if (!sw_.freshen && c.unmatched.size() == cmd_.line.files.size())
+                throw ArcError(kArcErrNoFiles, c.unmatched.front().argument);
         }
-        sources_ = c.Take();
+        for (auto &f : c.files) {
+            const bool folder = f.IsFolder();
+            sources_.push_back({f.diskPath, folder ? f.entryName + "/" : f.entryName, folder,
+                                static_cast<int64_t>(f.st.st_mtime)});
+        }
     }
 
     void Compression(archive *w, bool store) {

@@ -1,4 +1,5 @@
 #include "archivers/common/ArcErrors.h"
+#include "archivers/common/Collect.h"
 #include "archivers/common/CommandLine.h"
 #include "archivers/common/DateBound.h"
 #include "archivers/common/ExportGuard.h"
@@ -13,8 +14,10 @@
 
 #include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -484,3 +487,157 @@ TEST(DateBound, TheSwitchTextsAsTheFileSelectionReadsThem) {
     EXPECT_TRUE(DateRange{}.Contains(0));
 }
 } // namespace
+
+namespace {
+
+struct CollectCase {
+    const char *what;
+    std::vector<std::string> args;
+    std::function<void(CollectOptions &)> set;
+    const char *files;     // entry names, comma-separated, in order
+    const char *unmatched; // arguments that named nothing, "!" before a mask
+};
+
+std::string Joined(const Collection &c) {
+    std::string s;
+    for (const auto &f : c.files)
+        s += (s.empty() ? "" : ",") + f.entryName;
+    return s;
+}
+
+std::string Unmatched(const Collection &c) {
+    std::string s;
+    for (const auto &u : c.unmatched)
+        s += (s.empty() ? "" : ",") + std::string(u.mask ? "!" : "") + u.argument;
+    return s;
+}
+
+} // namespace
+
+// One tree, every option the dialects map their switches onto.
+TEST(Collect, OptionsOfEveryDialect) {
+    TempDir t;
+    for (const char *f : {"a.txt", "b.log", ".hid.txt", "old.txt", "sub/c.txt", "sub/d.log",
+                          "sub/.h2.txt", "sub/deep/c.txt"})
+        WriteFile(t.path / f, f);
+    fs::create_directories(t.path / "zdir");
+    ASSERT_EQ(::mkfifo((t.path / "fifo").c_str(), 0600), 0);
+    const struct timespec old[2] = {{946684800, 0}, {946684800, 0}}; // 2000-01-01
+    ASSERT_EQ(::utimensat(AT_FDCWD, (t.path / "old.txt").c_str(), old, 0), 0);
+    struct stat self {};
+    ASSERT_EQ(::stat((t.path / "a.txt").c_str(), &self), 0);
+
+    const CollectCase cases[] = {
+        {"a mask in its folder only", {"*.txt"}, {}, "a.txt,old.txt", ""},
+        {"a mask in subfolders",
+         {"*.txt"},
+         [](CollectOptions &o) { o.recurseWildcards = true; },
+         "a.txt,old.txt,sub/c.txt,sub/deep/c.txt",
+         ""},
+        {"a plain name found in subfolders",
+         {"c.txt"},
+         [](CollectOptions &o) {
+             o.recurseWildcards = true;
+             o.plainNamesInSubfolders = true;
+         },
+         "sub/c.txt,sub/deep/c.txt",
+         ""},
+        {"a folder with its contents",
+         {"sub"},
+         {},
+         "sub,sub/c.txt,sub/d.log,sub/deep,sub/deep/c.txt",
+         ""},
+        {"last names only, no folder entries, no duplicates",
+         {"sub"},
+         [](CollectOptions &o) {
+             o.keepFolders = false;
+             o.folderEntries = false;
+         },
+         "c.txt,d.log",
+         ""},
+        {"a folder without its contents",
+         {"sub"},
+         [](CollectOptions &o) { o.recurseFolders = false; },
+         "sub",
+         ""},
+        {"masks in folder parts",
+         {"s*/*.log"},
+         [](CollectOptions &o) { o.masksInFolders = true; },
+         "sub/d.log",
+         ""},
+        {"*.* is every name where masks are Windows-like",
+         {"sub/deep/*.*", "zdir"},
+         [](CollectOptions &o) { o.masksInFolders = true; },
+         "sub/deep/c.txt,zdir",
+         ""},
+        {"an excluded folder brings nothing",
+         {"sub"},
+         [](CollectOptions &o) { o.exclude = EntrySelector({"deep"}); },
+         "sub,sub/c.txt,sub/d.log",
+         ""},
+        {"hidden files by a mask; folders not taken by masks",
+         {"*"},
+         [](CollectOptions &o) {
+             o.hidden = true;
+             o.masksTakeFolders = false;
+         },
+         ".hid.txt,a.txt,b.log,old.txt",
+         ""},
+        {"date bounds leave older files out",
+         {"*.txt"},
+         [](CollectOptions &o) { o.written.from = 978307200; }, // 2001-01-01
+         "a.txt",
+         ""},
+        {"bracket classes",
+         {"[ab].*"},
+         [](CollectOptions &o) { o.brackets = true; },
+         "a.txt,b.log",
+         ""},
+        {"the archive itself is never taken",
+         {"*.txt"},
+         [&](CollectOptions &o) {
+             o.skipDev = self.st_dev;
+             o.skipIno = self.st_ino;
+         },
+         "old.txt",
+         ""},
+        {"names that name nothing, in order",
+         {"none.txt", "*.zz", "a.txt"},
+         {},
+         "a.txt",
+         "none.txt,!*.zz"},
+        {"a special file named is skipped", {"fifo"}, {}, "", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        CollectOptions o;
+        o.baseDir = t.str();
+        if (c.set)
+            c.set(o);
+        char buf[4096] = {};
+        OutputBuffer out(buf, sizeof buf);
+        Collection got = Collect(c.args, o, out);
+        EXPECT_EQ(Joined(got), c.files);
+        EXPECT_EQ(Unmatched(got), c.unmatched);
+        for (const auto &f : got.files)
+            EXPECT_EQ(f.diskPath.rfind(t.str(), 0), 0u) << f.diskPath;
+        if (std::string(c.args[0]) == "fifo") {
+            EXPECT_NE(std::string(buf).find("(special file)"), std::string::npos) << buf;
+        }
+    }
+}
+
+TEST(Collect, AbsentNamesAndUnreadableFoldersFailBeforeAnythingIsWritten) {
+    TempDir t;
+    WriteFile(t.path / "a.txt", "a");
+    char buf[1024] = {};
+    OutputBuffer out(buf, sizeof buf);
+    CollectOptions o;
+    o.baseDir = t.str();
+    EXPECT_EQ(CodeOf([&] { CollectSources({"a.txt", "missing.txt"}, o, out); }), kArcErrReadSource);
+    // A mask that matches nothing is only a line.
+    EXPECT_EQ(CollectSources({"*.zz", "a.txt"}, o, out).size(), 1u);
+    EXPECT_NE(std::string(buf).find("no file matches *.zz"), std::string::npos) << buf;
+    EXPECT_EQ(CodeOf([&] { ListFolder((t.path / "a.txt").string()); }), kArcErrReadSource);
+    EXPECT_EQ(CodeOf([&] { ListFolder((t.path / "none").string()); }), kArcErrReadSource);
+}
