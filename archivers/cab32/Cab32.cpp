@@ -78,24 +78,57 @@ uint16_t Get16(const std::string &b, size_t at) {
                                                                    << 8);
 }
 
-// The header's flags say whether the cabinet continues another or goes on in the next.
-bool IsPartOfSet(const std::string &path) {
+// What a cabinet's header and folder records say before libarchive reads it.
+struct Preview {
+    bool inSet = false;   // it continues another cabinet or goes on in the next
+    bool quantum = false; // a folder is Quantum-compressed
+};
+
+Preview PreviewCabinet(const std::string &path) {
+    Preview p;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
+        return p;
+    // The header, its reserved area (at most 65,535 bytes), the four names of a set (at most 256
+    // bytes each) and the first folder records.
     std::string b;
-    return ReadUpTo(fd.get(), b, 36) && b.size() == 36 && b.compare(0, 4, "MSCF") == 0 &&
-           (Get16(b, 30) & 3) != 0;
+    if (!ReadUpTo(fd.get(), b, 36 + 4 + 65535 + 4 * 256 + 64 * 263) || b.size() < 36 ||
+        b.compare(0, 4, "MSCF") != 0)
+        return p; // what libarchive makes of it is the answer
+    const uint16_t folders = Get16(b, 26), flags = Get16(b, 30);
+    p.inSet = (flags & 3) != 0;
+    size_t at = 36, folderReserve = 0;
+    if (flags & 4) {
+        if (b.size() < 40)
+            return p;
+        at = 40 + Get16(b, 36);
+        folderReserve = static_cast<uint8_t>(b[38]);
+    }
+    for (int names = ((flags & 1) ? 2 : 0) + ((flags & 2) ? 2 : 0); names > 0; --names) {
+        size_t end = b.find('\0', at);
+        if (end == std::string::npos)
+            return p;
+        at = end + 1;
+    }
+    for (uint16_t i = 0; i < folders && at + 8 <= b.size(); ++i, at += 8 + folderReserve)
+        p.quantum = p.quantum || (Get16(b, at + 6) & 0x0F) == 2;
+    return p;
 }
 
-// A cabinet of a set holds files that continue in the next cabinet or come from the one
-// before: read alone, they would come out cut, so such a cabinet is refused as a whole.
-void RefuseSets(const std::string &path) {
-    if (IsPartOfSet(path))
+// Refuses what libarchive cannot read in full, with the reason, before anything is extracted:
+// a cabinet of a set holds files that continue in the next cabinet or come from the one before
+// (read alone, they would come out cut), and libarchive has no Quantum decoder.
+void RefuseUnreadable(const std::string &path) {
+    Preview p = PreviewCabinet(path);
+    if (p.inSet)
         throw ArcError(kArcErrUnsupported,
                        path + ": the cabinet is part of a cabinet set (its files continue in "
                               "another cabinet); sets are not read");
+    if (p.quantum)
+        throw ArcError(kArcErrUnsupported,
+                       path + ": Quantum compression cannot be read on Linux (libarchive, which "
+                              "reads our cabinets, has no Quantum decoder)");
 }
 
 // Sends the bytes of one file on disk, failing when it is not the file that was planned.
@@ -191,7 +224,7 @@ int Pack(const CommandLine &cl, const CabSwitches &s, Progress &progress, Output
 
 int List(const CommandLine &cl, OutputBuffer &out) {
     const std::string &path = ArchiveOf(cl);
-    RefuseSets(path);
+    RefuseUnreadable(path);
     EntrySelector select(cl.files);
     for (const auto &e : ReadEntries(path, ReaderSetupCab))
         if (select.Matches(e.name))
@@ -209,7 +242,7 @@ int RunCab(const CommandLine &cl, Progress &progress, OutputBuffer &out) {
                        "self-extractor program for this platform");
     if (cl.command == "-x") {
         const std::string &path = ArchiveOf(cl);
-        RefuseSets(path);
+        RefuseUnreadable(path);
         ExtractOptions opt;
         opt.destination = cl.directory.empty() ? "." : cl.directory;
         opt.keepFolders = s.keepFolders;
@@ -219,7 +252,7 @@ int RunCab(const CommandLine &cl, Progress &progress, OutputBuffer &out) {
     }
     if (cl.command == "-t") {
         const std::string &path = ArchiveOf(cl);
-        RefuseSets(path);
+        RefuseUnreadable(path);
         return TestEntries(path, ReaderSetupCab, EntrySelector(cl.files), progress, out);
     }
     if (cl.command == "-l")
@@ -242,7 +275,7 @@ void DescribeCab(archive *reader, EntryInfo &info) {
 // The archive of a command, refused when it is part of a set.
 std::string CabinetOf(const CommandLine &cl) {
     const std::string &path = ArchiveOf(cl);
-    RefuseSets(path);
+    RefuseUnreadable(path);
     return path;
 }
 

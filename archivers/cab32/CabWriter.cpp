@@ -19,7 +19,6 @@ namespace {
 
 constexpr size_t kHeaderBytes = 36;
 constexpr size_t kFolderBytes = 8;
-constexpr size_t kFileFixedBytes = 16;
 constexpr size_t kDataHeaderBytes = 8;
 constexpr uint64_t kMaxCabinetBytes = 0xFFFFFFFFull;
 

@@ -209,8 +209,10 @@ int Extractor::Hardlink(const std::string &rel, const std::string &target, const
     UniqueFd dir = dest_.OpenFolder(parent, true);
     if (KeepExisting(dir.get(), leaf, info))
         return Skipped(info);
+    // A structured binding cannot be captured by clang 14 (the fuzz preset's compiler).
+    const std::string &targetLeaf = tleaf;
     PlaceLink(dir.get(), leaf, info.name, [&](const char *temp) {
-        return ::linkat(tdir.get(), tleaf.c_str(), dir.get(), temp, 0);
+        return ::linkat(tdir.get(), targetLeaf.c_str(), dir.get(), temp, 0);
     });
     Done(info, rel);
     return 0;

@@ -576,3 +576,22 @@ TEST_F(Cab32, MalformedCommandLinesAndMissingCabinets) {
                   nullptr, (tmp_.path / "not.cab").c_str(), 0x800002),
               nullptr);
 }
+
+// libarchive has no Quantum decoder: such a cabinet is refused as a whole with the reason, not
+// half extracted and reported damaged.
+TEST_F(Cab32, QuantumCabinetIsRefusedWithTheReason) {
+    fs::path base = tmp_.path / "src";
+    WriteFile(base / "a.txt", "a");
+    WriteFile(base / "b.txt", "b");
+    fs::path cabinet = tmp_.path / "q.cab";
+    ASSERT_EQ(Pack(cabinet, base, {"a.txt", "b.txt"}, "-mn"), 0) << Output();
+    std::string bytes = ReadFile(cabinet);
+    bytes[36 + 6] = 2; // the first folder's compression: Quantum, window 2^15
+    bytes[36 + 7] = 0x0F;
+    WriteFile(cabinet, bytes);
+    fs::path dest = tmp_.path / "out";
+    EXPECT_EQ(Extract(cabinet, dest), kUnsupported);
+    EXPECT_NE(Output().find("Quantum"), std::string::npos) << Output();
+    EXPECT_TRUE(Tree(dest).empty());
+    EXPECT_EQ(Cab("-t " + Q(cabinet) + " "), kUnsupported);
+}
