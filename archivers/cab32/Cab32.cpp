@@ -132,8 +132,8 @@ void RefuseUnreadable(const std::string &path) {
 }
 
 // Sends the bytes of one file on disk, failing when it is not the file that was planned.
-void FeedFile(const SourceFile &src, const cab::FileRecord &rec, const cab::ByteSink &sink,
-              Progress &progress) {
+void FeedFile(const SourceFile &src, const cab::FileRecord &rec, cab::Method method,
+              const cab::ByteSink &sink, Progress &progress) {
     UniqueFd fd(::open(src.diskPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.get(), &st) != 0)
@@ -148,7 +148,7 @@ void FeedFile(const SourceFile &src, const cab::FileRecord &rec, const cab::Byte
     p.size = rec.size;
     p.mtime = rec.mtime;
     p.mode = st.st_mode;
-    p.method = "MSZIP";
+    p.method = method == cab::Method::MsZip ? "MSZIP" : "none";
     progress.Send(ARCEXTRACT_BEGIN, p);
     std::vector<char> buf(kBlockSize);
     uint64_t left = rec.size;
@@ -214,7 +214,7 @@ int Pack(const CommandLine &cl, const CabSwitches &s, Progress &progress, Output
         cab::WriteCabinet(
             fd, records,
             [&](size_t i, const cab::ByteSink &sink) {
-                FeedFile(sources[i], records[i], sink, progress);
+                FeedFile(sources[i], records[i], wo.method, sink, progress);
             },
             wo);
     });

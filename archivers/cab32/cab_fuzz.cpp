@@ -103,16 +103,19 @@ Plan Describe(const uint8_t *data, size_t size) {
     p.opt.maxFilesPerFolder = 1 + (data[1] & 3);
     p.opt.maxBlocksPerFolder = 1 + (data[1] >> 2) % 8;
     size_t at = 2;
-    while (at < size && p.files.size() < 16) {
-        size_t len = static_cast<size_t>(data[at]) * 331 % 90000;
+    while (at < size && p.files.size() < 8) {
+        size_t len = static_cast<size_t>(data[at]) * 331 % 40000; // up to a block and more
         ++at;
+        // Stretches of the input with a counter between them: repeats for the matches, and
+        // bytes that differ from block to block.
         std::string c;
-        c.reserve(len);
-        size_t src = at;
-        while (c.size() < len && size > 0) {
-            c += static_cast<char>(data[src % size] ^ static_cast<uint8_t>(c.size() / 997));
-            ++src;
+        c.reserve(len + 80);
+        const size_t piece = std::min<size_t>(size - at, 64);
+        for (unsigned k = 0; c.size() < len; ++k) {
+            c.append(reinterpret_cast<const char *>(data + at), piece);
+            c += std::to_string(k * 2654435761u);
         }
+        c.resize(len);
         cab::FileRecord r;
         r.name = "f" + std::to_string(p.files.size()) + (data[at % size] & 1 ? "/x" : "");
         r.size = c.size();
