@@ -2,11 +2,10 @@
 
 #include "app/JobHook.h"
 #include "archives/ARCHIVES.h"
+#include "platform/Paths.h"
 #include "platform/ReplacingFileWriter.h"
 #include "platform/SourceFile.h"
 
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 namespace {
@@ -26,7 +25,7 @@ std::string OneLine(std::string text) {
 std::string NotOnlyTheSource(archives::TArchiveFile &archive, const std::string &Source) {
     std::vector<TIndividualInfoEx> entries;
     archive.ListEntries(nullptr, "*", entries);
-    const std::string leaf = std::filesystem::path(Source).filename().string();
+    const std::string leaf = platform::ExtractFileName(Source);
     if (entries.size() == 1) {
         std::string name(entries[0].szFileName);
         for (char &c : name)
@@ -57,8 +56,7 @@ int CompressFile(const std::string &Source, const std::string &Dest, std::string
         Why = source.Error();
         return -1;
     }
-    std::error_code ec;
-    if (std::filesystem::equivalent(Source, Dest, ec)) {
+    if (platform::SameFile(Source, Dest)) {
         Why = "the destination " + Dest + " is the source itself";
         return -1;
     }

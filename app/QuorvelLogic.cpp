@@ -8,8 +8,6 @@
 #include "platform/SourceFile.h"
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
 namespace quorvel {
 
@@ -235,9 +233,8 @@ bool CopyJob(const std::string &source, const std::string &dest, bool overWrite,
             return fail("no destination file is given");
         if (platform::FileExists(dest) && !overWrite)
             return fail(dest + " exists and \"Over Write Enable\" is off");
-        std::error_code ec;
         // Deleting the source of a copy onto itself would delete the only copy.
-        if (sourceDelete && std::filesystem::equivalent(source, dest, ec))
+        if (sourceDelete && platform::SameFile(source, dest))
             return fail("the destination " + dest + " is the source itself");
         platform::ReplacingFileWriter out(dest);
         if (!out.Ok())

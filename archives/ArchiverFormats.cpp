@@ -1,7 +1,10 @@
 #include "archives/ArchiverFormats.h"
 
+#include "formats/ARJ32.h"
 #include "formats/BGA32.h"
+#include "formats/CAB32.h"
 #include "formats/LHA32.h"
+#include "formats/RAR32.h"
 #include "formats/SZIP32.h"
 #include "formats/TAR32.h"
 #include "formats/YZ132.h"
@@ -19,12 +22,12 @@ const TArchiverFormat kFormats[] = {
     {atTar, NewArchiver<formats::TTar32>, formats::GetTarArchiverType},
     {atTgz, NewArchiver<formats::TTgz32>, nullptr},
     {atBZ2, NewArchiver<formats::TBZ232>, nullptr},
-    {atRar, nullptr, nullptr}, // RAR32: TRar32 and IsRarArchive
-    {atArj, nullptr, nullptr}, // ARJ32: TArj32 and IsArjArchive
+    {atRar, NewArchiver<formats::TRar32>, ProbeAs<atRar, formats::IsRarArchive>},
+    {atArj, NewArchiver<formats::TArj32>, ProbeAs<atArj, formats::IsArjArchive>},
     {atZip, NewArchiver<formats::TZip32>, ProbeAs<atZip, formats::IsZipArchive>},
     {atBga, NewArchiver<formats::TBGA32>, ProbeAs<atBga, formats::IsBgaArchive>},
     {atYz1, NewArchiver<formats::TYZ1>, ProbeAs<atYz1, formats::IsYz1Archive>},
-    {atCab, nullptr, nullptr}, // CAB32: TCab32 and IsCabArchive
+    {atCab, NewArchiver<formats::TCab32>, ProbeAs<atCab, formats::IsCabArchive>},
     {atLha, NewArchiver<formats::TLha32>, ProbeAs<atLha, formats::IsLhaArchive>},
     {at7z, NewArchiver<formats::TSevenZip32>, nullptr}, // no probe
 };

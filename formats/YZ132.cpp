@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
 
 namespace formats {
 
@@ -235,10 +234,10 @@ int TYZ1::MakeSfx(HWND /*Wnd*/, const std::string &ArchiveName, const TArchiverO
                                       " が必要です。");
     }
 
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(ArchiveName, ec);
-    if (ec)
-        throw archives::EFOpenError("Cannot open file \"" + ArchiveName + "\": " + ec.message());
+    uint64_t size = 0;
+    std::string why;
+    if (!platform::GetFileSize(ArchiveName, size, why))
+        throw archives::EFOpenError("Cannot open file \"" + ArchiveName + "\": " + why);
     // The stub finds the archive by this size; one it cannot state would make a broken program.
     if (size > UINT32_MAX)
         throw archives::EArchiver("Cannot make a self-extractor of \"" + ArchiveName +

@@ -1,6 +1,8 @@
 #include "platform/Paths.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -98,6 +100,23 @@ bool FileExists(const std::string &name) {
 bool DirectoryExists(const std::string &name) {
     struct stat st {};
     return !name.empty() && ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool SameFile(const std::string &a, const std::string &b) {
+    struct stat sa {
+    }, sb{};
+    return !a.empty() && !b.empty() && ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool GetFileSize(const std::string &name, uint64_t &size, std::string &why) {
+    struct stat st {};
+    if (name.empty() || ::stat(name.c_str(), &st) != 0) {
+        why = std::strerror(name.empty() ? ENOENT : errno);
+        return false;
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
 bool DeleteFile(const std::string &name) {

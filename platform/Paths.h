@@ -4,6 +4,7 @@
 
 #include "platform/CodePage.h"
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,10 @@ bool SetCurrentDir(const std::string &dir);
 bool FileExists(const std::string &name); // an existing file that is not a folder
 bool DirectoryExists(const std::string &name);
 bool DeleteFile(const std::string &name); // true when the file was removed
+// True when both names lead to one existing file (a symbolic link, a second name, another path).
+bool SameFile(const std::string &a, const std::string &b);
+// The size of an existing file; false, with the system's reason in why, when there is none.
+bool GetFileSize(const std::string &name, uint64_t &size, std::string &why);
 
 // Looks a bare file name up as the system's file search does: the program's folder, the current
 // folder, then PATH. An explicit search path replaces that list. Empty when not found.

@@ -1,11 +1,14 @@
 #include "platform/ReplacingFileWriter.h"
 
+#include "platform/SourceFile.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -303,6 +306,55 @@ bool ReplacingFileWriter::Commit(const std::function<bool(std::string &why)> &be
     temp_.clear();
     ::fsync(dirFd_); // the rename itself reaches the disk
     return true;
+}
+
+JoinResult JoinFiles(const std::string &target, const std::vector<std::string> &parts,
+                     std::string_view trailer, bool executable) {
+    using F = JoinResult::Failure;
+    std::vector<std::unique_ptr<SourceFile>> inputs;
+    for (const auto &part : parts) {
+        auto in = std::make_unique<SourceFile>(part);
+        if (!in->Ok()) {
+            struct stat st {};
+            if (::stat(part.c_str(), &st) != 0)
+                return {F::OpenPart, part, std::strerror(errno)};
+            if (!S_ISREG(st.st_mode))
+                return {F::OpenPart, part, "it is " + FileKindName(st.st_mode) + ", not a file"};
+            return {F::OpenPart, part, in->Error()};
+        }
+        inputs.push_back(std::move(in));
+    }
+    struct stat tst {};
+    if (::stat(target.c_str(), &tst) == 0)
+        for (const auto &in : inputs)
+            if (in->Identity().Device == tst.st_dev && in->Identity().Inode == tst.st_ino)
+                return {F::TargetIsPart, target, "it is one of the files it is made from"};
+    ReplacingFileWriter out(target);
+    if (!out.Ok())
+        return {F::Create, target, out.Error()};
+    std::vector<char> buffer(64 * 1024);
+    for (auto &in : inputs) {
+        for (;;) {
+            const ssize_t n = in->Read(buffer.data(), buffer.size());
+            if (n < 0)
+                return {F::Read, in->FileName(), in->Error()};
+            if (n == 0)
+                break;
+            if (!out.Write(std::string_view(buffer.data(), static_cast<size_t>(n))))
+                return {F::Write, target, out.Error()};
+        }
+    }
+    if (!trailer.empty() && !out.Write(trailer))
+        return {F::Write, target, out.Error()};
+    if (!out.Commit())
+        return {F::Write, target, out.Error()};
+    struct stat st {};
+    if (executable && ::stat(out.Target().c_str(), &st) == 0) {
+        // Execute bits wherever there are read bits.
+        const mode_t exec = (st.st_mode & 0444) >> 2;
+        ::chmod(out.Target().c_str(), (st.st_mode & 07777) | exec);
+    }
+    return {};
 }
 
 } // namespace platform

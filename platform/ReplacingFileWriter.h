@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace platform {
 
@@ -79,5 +80,24 @@ private:
     uid_t owner_ = 0;
     gid_t group_ = 0;
 };
+
+// Makes target from parts joined end to end and a trailer, replacing an old target only by the
+// complete new file; with executable, whoever may read it may run it. The failure says which step
+// failed and names the file, so a caller can report it as its own kind of error.
+struct JoinResult {
+    enum class Failure {
+        None,
+        OpenPart,
+        TargetIsPart,
+        Create,
+        Read,
+        Write
+    } failure = Failure::None;
+    std::string file; // the part or the target concerned
+    std::string why;  // the system's reason, when there is one
+    bool Ok() const { return failure == Failure::None; }
+};
+JoinResult JoinFiles(const std::string &target, const std::vector<std::string> &parts,
+                     std::string_view trailer, bool executable);
 
 } // namespace platform

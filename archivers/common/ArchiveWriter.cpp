@@ -1,6 +1,7 @@
 #include "archivers/common/LibArchive.h"
 
 #include "archivers/common/ArcErrors.h"
+#include "archivers/common/ParallelGzip.h"
 #include "platform/CodePage.h"
 
 #include <algorithm>
@@ -131,6 +132,27 @@ void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress) {
     Check(w, archive_write_finish_entry(w), kArcErrWriteArchive, info.name);
 }
 
+namespace {
+// libarchive's output on its way to the parallel compressor; a failure is kept to be rethrown
+// as it was, rather than as libarchive's report of a failed write.
+struct GzipSink {
+    ParallelGzipWriter *gz = nullptr;
+    std::exception_ptr error;
+};
+
+la_ssize_t WriteToGzip(archive *a, void *client, const void *buf, size_t n) {
+    auto *sink = static_cast<GzipSink *>(client);
+    try {
+        sink->gz->Write(buf, n);
+        return static_cast<la_ssize_t>(n);
+    } catch (...) {
+        sink->error = std::current_exception();
+        archive_set_error(a, EIO, "the archive cannot be written");
+        return -1;
+    }
+}
+} // namespace
+
 void WriteArchiveFile(const std::string &path, const std::function<void(int fd)> &body) {
     AtomicFile file = AtomicFile::Create(path, kArcErrWriteArchive);
     struct stat old {};
@@ -144,15 +166,36 @@ void WriteArchiveFile(const std::string &path, const std::function<void(int fd)>
 }
 
 void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
-                      const std::function<void(archive *)> &body) {
+                      const std::function<void(archive *)> &body, const ArchiveOutput &output) {
     WriteArchiveFile(path, [&](int fd) {
+        // The compressor outlives the writer, which may still flush into it when freed.
+        std::optional<ParallelGzipWriter> gz;
+        GzipSink sink;
         WriteArchive w(archive_write_new());
         if (!w)
             throw std::bad_alloc();
         setup(w.get());
-        Check(w.get(), archive_write_open_fd(w.get(), fd), kArcErrWriteArchive, path);
-        body(w.get());
-        Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path);
+        if (output.parallelGzip) {
+            gz.emplace(fd, output.level);
+            sink.gz = &*gz;
+            // Compressed output need not be padded to whole tar blocks.
+            archive_write_set_bytes_in_last_block(w.get(), 1);
+            Check(w.get(),
+                  archive_write_open2(w.get(), &sink, nullptr, WriteToGzip, nullptr, nullptr),
+                  kArcErrWriteArchive, path);
+        } else {
+            Check(w.get(), archive_write_open_fd(w.get(), fd), kArcErrWriteArchive, path);
+        }
+        try {
+            body(w.get());
+            Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path);
+        } catch (...) {
+            if (sink.error)
+                std::rethrow_exception(sink.error);
+            throw;
+        }
+        if (gz)
+            gz->Finish();
     });
 }
 

@@ -89,17 +89,8 @@ void CopyDataToFd(EntryBytes &bytes, int fd, const EntryInfo &info, ProgressEntr
     bytes.Deliver([&](const void *block, size_t size, uint64_t offset) {
         const uint64_t blockEnd = offset + size;
         CheckEntryLength(info, blockEnd, false);
-        const char *data = static_cast<const char *>(block);
-        size_t done = 0;
-        while (done < size) {
-            ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(offset + done));
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(errno));
-            }
-            done += static_cast<size_t>(n);
-        }
+        if (!PWriteFully(fd, block, size, offset))
+            throw ArcError(kArcErrWriteFile, info.name + ": " + std::strerror(errno));
         end = std::max(end, blockEnd);
         p.written = end;
         progress.Send(ARCEXTRACT_INPROCESS, p);
@@ -209,7 +200,7 @@ int Extractor::Hardlink(const std::string &rel, const std::string &target, const
     UniqueFd dir = dest_.OpenFolder(parent, true);
     if (KeepExisting(dir.get(), leaf, info))
         return Skipped(info);
-    // A structured binding cannot be captured by clang 14 (the fuzz preset's compiler).
+    // A named copy: clang 14 cannot capture a structured binding.
     const std::string &targetLeaf = tleaf;
     PlaceLink(dir.get(), leaf, info.name, [&](const char *temp) {
         return ::linkat(tdir.get(), targetLeaf.c_str(), dir.get(), temp, 0);

@@ -71,6 +71,36 @@ bool WriteFully(int fd, const void *buf, size_t size) {
     return true;
 }
 
+ssize_t PReadFully(int fd, void *buf, size_t size, uint64_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pread(fd, static_cast<char *>(buf) + done, size - done,
+                            static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool PWriteFully(int fd, const void *buf, size_t size, uint64_t offset) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pwrite(fd, static_cast<const char *>(buf) + done, size - done,
+                             static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 namespace {
 
 std::atomic<bool> g_failCommits{false};

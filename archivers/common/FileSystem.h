@@ -33,6 +33,9 @@ ssize_t ReadFully(int fd, void *buf, size_t size);
 bool ReadUpTo(int fd, std::string &out, size_t limit);
 // Writes all of buf, retrying interrupted and short writes. False on an error (errno set).
 bool WriteFully(int fd, const void *buf, size_t size);
+// The same at a position of the file, which does not move.
+ssize_t PReadFully(int fd, void *buf, size_t size, uint64_t offset);
+bool PWriteFully(int fd, const void *buf, size_t size, uint64_t offset);
 
 // A file written in full before it appears under its name. It is made in the target's folder as
 // an unnamed file (O_TMPFILE) where the file system allows, so that not even a killed process

@@ -3,6 +3,7 @@
 #include "archivers/common/ArcErrors.h"
 #include "platform/CodePage.h"
 
+#include <algorithm>
 #include <iconv.h>
 #include <string>
 
@@ -66,6 +67,46 @@ bool HasHalfWidthKatakanaOnly(const std::string &utf8) {
     return any;
 }
 } // namespace
+
+bool IsAscii(std::string_view s) {
+    return std::all_of(s.begin(), s.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+LegacyCharset ChooseLegacyCharset(const std::vector<std::string> &rawNames) {
+    bool anyInvalid = false;
+    for (const auto &n : rawNames)
+        anyInvalid = anyInvalid || !platform::IsValidUtf8(n);
+    if (!anyInvalid)
+        return LegacyCharset::None; // every name reads as UTF-8: take them so
+    bool sjisAll = true, eucAll = true, katakanaOnly = true;
+    std::string out;
+    for (const auto &n : rawNames) {
+        if (IsAscii(n))
+            continue;
+        if (sjisAll) {
+            sjisAll = Convert("CP932", n, out);
+            katakanaOnly = katakanaOnly && sjisAll && HasHalfWidthKatakanaOnly(out);
+        }
+        if (eucAll)
+            eucAll = Convert("EUC-JP", n, out);
+    }
+    // Read as CP932, names of nothing but half-width katakana are more likely EUC-JP kanji.
+    if (sjisAll && !(katakanaOnly && eucAll))
+        return LegacyCharset::Cp932;
+    if (eucAll)
+        return LegacyCharset::EucJp;
+    return LegacyCharset::None;
+}
+
+std::string LegacyNameToUtf8(std::string_view raw, LegacyCharset cs) {
+    if (cs != LegacyCharset::None && !IsAscii(raw)) {
+        std::string out;
+        if (Convert(cs == LegacyCharset::Cp932 ? "CP932" : "EUC-JP", raw, out))
+            return out;
+    }
+    return LegacyNameToUtf8(raw);
+}
 
 std::string LegacyNameToUtf8(std::string_view raw) {
     if (platform::IsValidUtf8(raw))

@@ -3,6 +3,7 @@
 #include "archivers/common/ArcErrors.h"
 #include "archivers/common/Extract.h"
 #include "archivers/common/GzipStream.h"
+#include "platform/CodePage.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -51,17 +52,10 @@ LibArchiveBytes::LibArchiveBytes(archive *a, archive_entry *e, std::string name)
     : a_(a), e_(e), name_(std::move(name)) {}
 
 void LibArchiveBytes::Deliver(const Sink &sink) {
-    for (;;) {
-        const void *data = nullptr;
-        size_t size = 0;
-        la_int64_t at = 0;
-        const int r = archive_read_data_block(a_, &data, &size, &at);
-        if (r == ARCHIVE_EOF)
-            return;
-        if (r != ARCHIVE_OK)
-            ThrowDamagedData(a_, name_);
-        sink(data, size, static_cast<uint64_t>(at));
-    }
+    ReadEntryData(a_, e_, name_, [&](const void *data, size_t size, uint64_t offset) {
+        sink(data, size, offset);
+        return true;
+    });
 }
 
 bool LibArchiveBytes::MayEndInHole() const {
@@ -81,16 +75,66 @@ void CheckEntryLength(const EntryInfo &info, uint64_t got, bool atEnd) {
                                            " bytes its header declares");
 }
 
+bool ReadEntryData(archive *a, archive_entry *e, const std::string &name, const BlockSink &sink) {
+    // Blocks without bytes and without input read in a row: far more than any reader needs to
+    // move from one block of output to the next.
+    constexpr int kMaxIdleBlocks = 4096;
+    const bool sized = archive_entry_size_is_set(e) && archive_entry_size(e) >= 0;
+    const uint64_t declared = sized ? static_cast<uint64_t>(archive_entry_size(e)) : 0;
+    la_int64_t consumed = archive_filter_bytes(a, -1);
+    int idle = 0;
+    for (;;) {
+        const void *data = nullptr;
+        size_t size = 0;
+        la_int64_t at = 0;
+        const int r = archive_read_data_block(a, &data, &size, &at);
+        if (r == ARCHIVE_EOF)
+            return true;
+        if (r != ARCHIVE_OK)
+            ThrowDamagedData(a, name);
+        const uint64_t offset = at < 0 ? 0 : static_cast<uint64_t>(at);
+        if (sized && (offset > declared || size > declared - offset))
+            throw ArcError(kArcErrDamaged, name + ": more data than the " +
+                                               std::to_string(declared) +
+                                               " bytes its header declares");
+        const la_int64_t now = archive_filter_bytes(a, -1);
+        idle = size == 0 && now == consumed ? idle + 1 : 0;
+        consumed = now;
+        if (idle > kMaxIdleBlocks)
+            throw ArcError(kArcErrDamaged, name + ": the data does not decode (no progress)");
+        if (!sink(data, size, offset))
+            return false;
+    }
+}
+
 namespace {
 // What a reader carries beside libarchive's handle. Readers that accept a lone compressed file
 // (the raw format) name its one entry after the archive: "notes.txt.gz" holds "notes.txt",
 // "x.tgz" holds "x.tar". A gzip file is decompressed by our own stream, which checks it.
 struct ReaderState {
+    std::string path;
     std::string rawName;
     std::unique_ptr<GzipStream> gzip;
+    // Names in formats that record no code page are read in one code page per archive. The
+    // headers of an uncompressed archive (a cheap pass: the data is skipped by seeking) or of a
+    // small compressed one are read ahead for it; in a larger compressed stream the first name
+    // that is not UTF-8 decides for the names after it, as reading ahead would mean
+    // decompressing everything twice.
+    ReaderSetup setup;
+    bool namesDecided = false;
+    bool namesAsStored = false; // the pass that reads ahead
+    LegacyCharset charset = LegacyCharset::None;
+    std::vector<std::string> volumes; // the files after the first of a multi-volume set
+    HeaderFix fix;
 };
 std::mutex g_readersMutex;
 std::map<const archive *, ReaderState> g_readers;
+
+ReaderState *StateOf(archive *a) {
+    std::lock_guard lock(g_readersMutex);
+    auto it = g_readers.find(a);
+    return it == g_readers.end() ? nullptr : &it->second;
+}
 
 GzipStream *GzipOf(archive *a) {
     std::lock_guard lock(g_readersMutex);
@@ -134,6 +178,21 @@ void ReadFree::operator()(archive *a) const {
     g_readers.erase(a);
 }
 
+std::string ReaderPath(archive *a) {
+    ReaderState *state = StateOf(a);
+    return state ? state->path : std::string();
+}
+
+void SetFollowingVolumes(archive *a, std::vector<std::string> volumes) {
+    if (ReaderState *state = StateOf(a))
+        state->volumes = std::move(volumes);
+}
+
+void SetHeaderFix(archive *a, HeaderFix fix) {
+    if (ReaderState *state = StateOf(a))
+        state->fix = std::move(fix);
+}
+
 int MainFilter(archive *a) {
     if (GzipOf(a))
         return ARCHIVE_FILTER_GZIP;
@@ -150,7 +209,103 @@ void FinishReading(archive *a) {
         gz->VerifyRest();
 }
 
+namespace {
+ReadArchive OpenReaderAs(const std::string &path, const ReaderSetup &setup, bool namesAsStored);
+
+// Compressed archives up to this size are read twice to learn their names' code page.
+constexpr off_t kReadAheadLimit = 4 << 20;
+
+// Formats whose headers carry names in no declared character set.
+bool HasLegacyNames(archive *a) {
+    switch (archive_format(a)) {
+    case ARCHIVE_FORMAT_TAR:
+    case ARCHIVE_FORMAT_TAR_USTAR:
+    case ARCHIVE_FORMAT_TAR_GNUTAR:
+        return true;
+    default:
+        break;
+    }
+    const int base = archive_format(a) & ARCHIVE_FORMAT_BASE_MASK;
+    return base == ARCHIVE_FORMAT_CPIO || base == ARCHIVE_FORMAT_AR;
+}
+
+const char *RawLink(archive_entry *e) {
+    const char *l = archive_entry_symlink(e);
+    return l ? l : archive_entry_hardlink(e);
+}
+
+// The code page of an uncompressed archive's legacy names, from all of its headers.
+LegacyCharset ReadAheadCharset(const std::string &path, const ReaderSetup &setup) {
+    std::vector<std::string> names;
+    try {
+        ReadArchive r = OpenReaderAs(path, setup, true);
+        archive_entry *e = nullptr;
+        while (NextHeader(r.get(), &e)) {
+            if (HasLegacyNames(r.get())) {
+                if (const char *n = archive_entry_pathname(e))
+                    names.emplace_back(n);
+                if (const char *l = RawLink(e))
+                    names.emplace_back(l);
+            }
+            if (archive_read_data_skip(r.get()) != ARCHIVE_OK)
+                break;
+        }
+    } catch (const ArcError &) {
+        // A damaged header ends the names there; the reading proper reports it.
+    }
+    return ChooseLegacyCharset(names);
+}
+
+// Gives an entry of a legacy format its name (and link) in the archive's code page.
+void DecodeLegacyNames(archive *a, archive_entry *e) {
+    ReaderState *state = nullptr;
+    {
+        std::lock_guard lock(g_readersMutex);
+        auto it = g_readers.find(a);
+        if (it == g_readers.end() || it->second.namesAsStored)
+            return;
+        state = &it->second;
+    }
+    if (!HasLegacyNames(a))
+        return;
+    const char *raw = archive_entry_pathname(e);
+    const char *link = RawLink(e);
+    if (!state->namesDecided) {
+        struct stat st {};
+        const bool small = ::stat(state->path.c_str(), &st) == 0 && st.st_size <= kReadAheadLimit;
+        if (MainFilter(a) == ARCHIVE_FILTER_NONE || small) {
+            state->charset = ReadAheadCharset(state->path, state->setup);
+            state->namesDecided = true;
+        } else if ((raw && !platform::IsValidUtf8(raw)) || (link && !platform::IsValidUtf8(link))) {
+            std::vector<std::string> seen;
+            if (raw)
+                seen.emplace_back(raw);
+            if (link)
+                seen.emplace_back(link);
+            state->charset = ChooseLegacyCharset(seen);
+            state->namesDecided = true;
+        }
+    }
+    if (state->charset == LegacyCharset::None)
+        return;
+    if (raw)
+        SetEntryName(e, LegacyNameToUtf8(raw, state->charset));
+    if (const char *s = archive_entry_symlink(e))
+        SetLinkTarget(e, LegacyNameToUtf8(s, state->charset));
+    else if (const char *h = archive_entry_hardlink(e)) {
+        const std::string target = LegacyNameToUtf8(h, state->charset);
+        if (platform::IsValidUtf8(target))
+            archive_entry_set_hardlink_utf8(e, target.c_str());
+    }
+}
+} // namespace
+
 ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
+    return OpenReaderAs(path, setup, false);
+}
+
+namespace {
+ReadArchive OpenReaderAs(const std::string &path, const ReaderSetup &setup, bool namesAsStored) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         throw ArcError(kArcErrArchiveNotFound, path + ": " + std::strerror(errno));
@@ -162,16 +317,26 @@ ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
     ReadArchive a(archive_read_new());
     if (!a)
         throw std::bad_alloc();
-    setup(a.get());
     ReaderState *state = nullptr;
     {
         std::lock_guard lock(g_readersMutex);
         state = &g_readers[a.get()];
+        state->path = path;
         state->rawName = RawEntryName(path);
+        state->setup = setup;
+        state->namesAsStored = namesAsStored;
     }
+    setup(a.get());
     int r;
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd && GzipStream::LooksLikeGzip(fd.get())) {
+    if (!state->volumes.empty()) {
+        fd = UniqueFd();
+        std::vector<const char *> names{path.c_str()};
+        for (const auto &v : state->volumes)
+            names.push_back(v.c_str());
+        names.push_back(nullptr);
+        r = archive_read_open_filenames(a.get(), names.data(), kBlockSize);
+    } else if (fd && GzipStream::LooksLikeGzip(fd.get())) {
         state->gzip = std::make_unique<GzipStream>(std::move(fd));
         r = state->gzip->Open(a.get());
     } else {
@@ -189,6 +354,7 @@ ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup) {
     }
     return a;
 }
+} // namespace
 
 bool NextHeader(archive *a, archive_entry **entry) {
     int r = archive_read_next_header(a, entry);
@@ -203,7 +369,11 @@ bool NextHeader(archive *a, archive_entry **entry) {
             auto it = g_readers.find(a);
             if (it != g_readers.end())
                 SetEntryName(*entry, it->second.rawName);
+        } else {
+            DecodeLegacyNames(a, *entry);
         }
+        if (ReaderState *state = StateOf(a); state && state->fix)
+            state->fix(*entry);
         return true;
     }
     const char *msg = archive_error_string(a);
@@ -214,6 +384,9 @@ bool NextHeader(archive *a, archive_entry **entry) {
     bool known =
         archive_format(a) != 0 || archive_file_count(a) > 1 || MainFilter(a) != ARCHIVE_FILTER_NONE;
     int code = known ? kArcErrDamaged : kArcErrNotArchive;
+    // libarchive names what it lacks ("RAR solid archive support unavailable."): no damage.
+    if (known && msg && std::strstr(msg, "support unavailable"))
+        code = kArcErrUnsupported;
     throw ArcError(code, msg ? msg : "bad header");
 }
 
@@ -341,6 +514,9 @@ int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySe
             continue;
         }
         ++count;
+        // Folders and links have no data to check (RAR 5 refuses to read a folder's).
+        if (info.IsDirectory() || (info.mode & S_IFMT) == S_IFLNK)
+            continue;
         if (archive_entry_is_encrypted(e)) {
             out.Line("encrypted: " + info.name);
             Worst(worst, kArcErrPassword);
@@ -348,18 +524,13 @@ int TestEntries(const std::string &path, const ReaderSetup &setup, const EntrySe
         }
         ProgressEntry p = ProgressFor(info, info.name, "");
         progress.Send(ARCEXTRACT_BEGIN, p);
-        const void *block = nullptr;
-        size_t size = 0;
-        la_int64_t offset = 0;
         try {
-            int r;
-            while ((r = archive_read_data_block(a.get(), &block, &size, &offset)) == ARCHIVE_OK) {
-                p.written = std::max<uint64_t>(p.written, static_cast<uint64_t>(offset) + size);
+            ReadEntryData(a.get(), e, info.name, [&](const void *, size_t size, uint64_t offset) {
+                p.written = std::max<uint64_t>(p.written, offset + size);
                 CheckEntryLength(info, p.written, false);
                 progress.Send(ARCEXTRACT_INPROCESS, p);
-            }
-            if (r != ARCHIVE_EOF)
-                ThrowDamagedData(a.get(), info.name);
+                return true;
+            });
             if (archive_entry_sparse_count(e) == 0)
                 CheckEntryLength(info, p.written, true);
         } catch (const ArcError &err) {
@@ -397,25 +568,34 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
             throw ArcError(kArcErrPassword, info.name);
         ProgressEntry p = ProgressFor(info, info.name, "");
         progress.Send(ARCEXTRACT_BEGIN, p);
+        // Holes of a sparse entry read as zeros; what would not fit ends the reading.
         size_t have = 0;
         bool cut = false;
-        char scratch[4096];
-        for (;;) {
-            la_ssize_t n = have < size ? archive_read_data(a.get(), buffer + have, size - have)
-                                       : archive_read_data(a.get(), scratch, sizeof scratch);
-            if (n == 0)
-                break;
-            if (n < 0)
-                ThrowDamagedData(a.get(), info.name);
-            if (have < size) {
-                have += static_cast<size_t>(n);
-                CheckEntryLength(info, have, false);
-            } else {
+        ReadEntryData(a.get(), e, info.name, [&](const void *data, size_t n, uint64_t offset) {
+            if (offset > have && have < size)
+                std::memset(buffer + have, 0,
+                            static_cast<size_t>(std::min<uint64_t>(offset, size)) - have);
+            if (offset + n > size) {
+                if (offset < size)
+                    std::memcpy(buffer + offset, data, size - static_cast<size_t>(offset));
+                have = size;
                 cut = true;
-                break;
+                return false;
             }
+            if (n > 0)
+                std::memcpy(buffer + offset, data, n);
+            have = std::max(have, static_cast<size_t>(offset + n));
+            CheckEntryLength(info, have, false);
             p.written = have;
             progress.Send(ARCEXTRACT_INPROCESS, p);
+            return true;
+        });
+        if (!cut && info.sizeKnown && have < info.size && archive_entry_sparse_count(e) > 0) {
+            // A sparse entry may end in a hole.
+            const size_t end = static_cast<size_t>(std::min<uint64_t>(info.size, size));
+            std::memset(buffer + have, 0, end - have);
+            have = end;
+            cut = info.size > size;
         }
         if (!cut && archive_entry_sparse_count(e) == 0)
             CheckEntryLength(info, have, true);

@@ -62,6 +62,18 @@ public:
 // Sets up which formats and filters a reader accepts.
 using ReaderSetup = std::function<void(archive *)>;
 
+// For a ReaderSetup: the file the reader is about to open.
+std::string ReaderPath(archive *a);
+
+// For a ReaderSetup of a multi-volume format: the archive goes on in these files, in order (the
+// volumes after the one opened).
+void SetFollowingVolumes(archive *a, std::vector<std::string> volumes);
+
+// For a ReaderSetup: fix sees every header as it is read and may correct what the format reader
+// got wrong (an encryption it does not detect, a link target it drops).
+using HeaderFix = std::function<void(archive_entry *)>;
+void SetHeaderFix(archive *a, HeaderFix fix);
+
 // Opens an archive for reading. Throws ArcError: kArcErrArchiveNotFound when the file cannot be
 // opened, kArcErrNotArchive when no accepted format recognises it.
 ReadArchive OpenReader(const std::string &path, const ReaderSetup &setup);
@@ -78,6 +90,15 @@ void FinishReading(archive *a);
 // kArcErrDamaged. For data reads, where any answer but ARCHIVE_OK, a warning included (a bad
 // CRC), is a failure.
 [[noreturn]] void ThrowDamagedData(archive *a, const std::string &name);
+
+// Blocks of an entry's data: data, size and where in the entry it goes. Returns false to stop.
+using BlockSink = std::function<bool(const void *data, size_t size, uint64_t offset)>;
+
+// Reads the current entry's data block by block, bounded whatever the input: a block reaching
+// past the size the header declares is damage, and so is a long run of blocks that give no bytes
+// while no input is read (libarchive 3.6 can loop so on malformed RAR 5 data). Throws as
+// ThrowDamagedData; false when sink stopped the reading.
+bool ReadEntryData(archive *a, archive_entry *e, const std::string &name, const BlockSink &sink);
 
 // The current entry's data as the extraction engine reads it.
 class LibArchiveBytes : public EntryBytes {
@@ -135,11 +156,18 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
 // before: see RequireUtf8Names).
 void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, OutputBuffer &out);
 
+// How the archive's bytes reach the file: as libarchive writes them (through the filters setup
+// added), or gzip-compressed on every core (then setup adds no compression filter).
+struct ArchiveOutput {
+    bool parallelGzip = false;
+    int level = -1; // gzip level 1..9; else the default
+};
+
 // Writes the archive at path atomically: setup chooses format and filters, body writes the
 // entries. The old archive is replaced only when everything succeeded (its permissions are kept);
 // on any exception it stays as it was and no partial file is left.
 void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
-                      const std::function<void(archive *)> &body);
+                      const std::function<void(archive *)> &body, const ArchiveOutput &output = {});
 // The same for a format written by a writer of our own: body writes the archive's bytes to fd
 // (an empty file open for writing and reading).
 void WriteArchiveFile(const std::string &path, const std::function<void(int fd)> &body);
@@ -168,6 +196,17 @@ std::string EntryName(archive_entry *e);
 // Sets a symbolic link's target by the same rule as SetEntryName.
 void SetLinkTarget(archive_entry *e, const std::string &utf8);
 std::string LegacyNameToUtf8(std::string_view raw);
+
+// The code page of an archive's names where its format records none.
+enum class LegacyCharset { None, Cp932, EucJp };
+// The one code page for all the names of an archive: None when every name is valid UTF-8 (or no
+// single code page reads them all), else CP932, or EUC-JP when only it reads them all or CP932
+// reads them as nothing but half-width katakana. Deciding per archive rather than per name
+// keeps a legacy name whose bytes happen to form UTF-8 (EUC-JP "表" is "ɽ") from being misread.
+LegacyCharset ChooseLegacyCharset(const std::vector<std::string> &rawNames);
+// A legacy name read in the archive's code page; a name it does not read goes by the rule of
+// LegacyNameToUtf8.
+std::string LegacyNameToUtf8(std::string_view raw, LegacyCharset cs);
 // The target of a symbolic or hard link, as UTF-8 by the same rules.
 std::string LinkTarget(archive_entry *e);
 

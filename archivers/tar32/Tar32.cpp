@@ -9,7 +9,9 @@
 #include "archivers/common/LibArchive.h"
 #include "archivers/common/LibArchiveDriver.h"
 #include "archivers/common/Listing.h"
+#include "archivers/common/ParallelGzip.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -154,6 +156,14 @@ void AddFilter(archive *w, Compression c, int level) {
         archive_write_set_bytes_in_last_block(w, 1);
 }
 
+// gzip output is compressed on every core where there is more than one.
+ArchiveOutput GzipOutput(Compression c, int level) {
+    ArchiveOutput o;
+    o.parallelGzip = c == Compression::Gzip && ParallelGzipWriter::DefaultThreads() > 1;
+    o.level = level < 0 ? -1 : std::clamp(level, 1, 9);
+    return o;
+}
+
 std::string ArchiveOf(const CommandLine &cl) {
     const Switch *f = cl.Find("-f");
     if (!f || f->value.empty())
@@ -188,6 +198,7 @@ int Pack(const CommandLine &cl, const TarSwitches &s, Progress &progress, Output
     std::unordered_set<std::string> replaced;
     for (const auto &src : sources)
         replaced.insert(src.entryName);
+    const ArchiveOutput gzip = GzipOutput(comp, s.level);
     WriteArchiveFile(
         path,
         [&](archive *w) {
@@ -195,7 +206,8 @@ int Pack(const CommandLine &cl, const TarSwitches &s, Progress &progress, Output
                   s.gnuFormat ? archive_write_set_format_gnutar(w)
                               : archive_write_set_format_pax_restricted(w),
                   kArcErrInternal, "format");
-            AddFilter(w, comp, s.level);
+            if (!gzip.parallelGzip)
+                AddFilter(w, comp, s.level);
         },
         [&](archive *w) {
             if (haveOld) {
@@ -215,7 +227,8 @@ int Pack(const CommandLine &cl, const TarSwitches &s, Progress &progress, Output
             }
             for (const auto &src : sources)
                 WriteFromDisk(w, src, progress, out);
-        });
+        },
+        gzip);
     out.Line(std::to_string(sources.size()) + " files packed into " + path);
     return 0;
 }
@@ -237,6 +250,8 @@ int Delete(const CommandLine &cl, const TarSwitches &s, Progress &progress, Outp
     if ((format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW)
         throw ArcError(kArcErrUnsupported, "a compressed file holds no entries to delete");
     size_t removed = 0, kept = 0;
+    const ArchiveOutput gzip =
+        GzipOutput(filter == ARCHIVE_FILTER_GZIP ? Compression::Gzip : Compression::None, -1);
     WriteArchiveFile(
         path,
         [&](archive *w) {
@@ -244,7 +259,7 @@ int Delete(const CommandLine &cl, const TarSwitches &s, Progress &progress, Outp
                 format = format == ARCHIVE_FORMAT_TAR_GNUTAR ? format
                                                              : ARCHIVE_FORMAT_TAR_PAX_RESTRICTED;
             Check(w, archive_write_set_format(w, format), kArcErrUnsupported, "format");
-            if (filter != ARCHIVE_FILTER_NONE) {
+            if (filter != ARCHIVE_FILTER_NONE && !gzip.parallelGzip) {
                 Check(w, archive_write_add_filter(w, filter), kArcErrUnsupported, "compression");
                 archive_write_set_bytes_in_last_block(w, 1);
             }
@@ -266,7 +281,8 @@ int Delete(const CommandLine &cl, const TarSwitches &s, Progress &progress, Outp
             FinishReading(r.get());
             if (removed == 0)
                 throw ArcError(kArcErrNoFiles, "no entry matched; the archive is unchanged");
-        });
+        },
+        gzip);
     out.Line(std::to_string(removed) + " entries deleted, " + std::to_string(kept) + " kept");
     return 0;
 }

@@ -1,6 +1,6 @@
 // The LHA data codecs: decoders for the methods found in the wild (-lh0-, -lh5-, -lh6-, -lh7-,
-// -lzs-, -lz5-, -lz4-) and the -lh5- encoder. Everything streams through InStream/OutStream, so
-// memory stays flat whatever the entry's size.
+// -lzs-, -lz5-, -lz4-, and ARJ's methods 0 to 4) and the -lh5- encoder. Everything streams through
+// InStream/OutStream, so memory stays flat whatever the entry's size.
 #pragma once
 
 #include <cstddef>
@@ -43,6 +43,12 @@ bool IsSupported(Method m);
 // Decodes an entry's data: reads at most packedSize bytes from in and writes exactly origSize
 // bytes to out. Returns the CRC-16 of what was written. Throws LhaError on corrupt data.
 uint16_t Decode(Method m, InStream &in, uint64_t packedSize, uint64_t origSize, OutStream &out);
+
+// ARJ's methods, which our ARJ reader shares with this codec: 0 stored, 1 to 3 the -lh7- block
+// format (ARJ keeps its matches within 26,624 bytes, which the 64 KiB window of -lh7- holds), 4
+// ARJ's own fastest scheme. Same contract as Decode; LhaError for any other method.
+uint16_t DecodeArj(int method, InStream &in, uint64_t packedSize, uint64_t origSize,
+                   OutStream &out);
 
 struct EncodeResult {
     bool compressed = false; // false: the data did not shrink, nothing usable was written

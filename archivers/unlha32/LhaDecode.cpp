@@ -1,6 +1,7 @@
 // Decoders of the LHA methods. The Huffman methods share one block decoder that differs only in
 // the window size; the LArc methods are plain LZSS.
 #include "LhaCodec.h"
+#include "LhaHuffman.h"
 
 #include <algorithm>
 #include <array>
@@ -148,21 +149,16 @@ public:
     void Build(const uint8_t *lengths, unsigned n) {
         single_ = false;
         lengths_.assign(lengths, lengths + n);
-        std::array<unsigned, 17> count{};
+        CodeCounts count{};
         for (unsigned i = 0; i < n; ++i) {
-            if (lengths[i] > 16)
+            if (lengths[i] > kMaxCodeLen)
                 throw LhaError("bad Huffman code length");
             ++count[lengths[i]];
         }
         count[0] = 0;
-        uint32_t code = 0;
-        std::array<uint32_t, 18> next{};
-        for (unsigned len = 1; len <= 16; ++len) {
-            code = (code + count[len - 1]) << 1;
-            next[len] = code;
-            first_[len] = code;
-            count_[len] = count[len];
-        }
+        CodeCounts next = FirstCodes(count);
+        first_ = next;
+        count_ = count;
         // Kraft check: the last code must fit in 16 bits.
         uint32_t used = 0;
         for (unsigned len = 1; len <= 16; ++len)
@@ -216,11 +212,6 @@ private:
     std::vector<uint16_t> table_, sorted_;
     std::array<uint32_t, 18> first_{}, count_{}, offset_{};
 };
-
-constexpr unsigned kNC = 510; // 256 literals + lengths 3..256
-constexpr unsigned kNT = 19;
-constexpr unsigned kTBits = 5;
-constexpr unsigned kCBits = 9;
 
 void ReadPtLengths(BitReader &br, Huffman &h, unsigned nsym, unsigned nbits, int special) {
     unsigned n = br.Get(nbits);
@@ -393,6 +384,40 @@ uint16_t DecodeLz5(InStream &in, uint64_t packed, uint64_t orig, OutStream &out)
     return w.crc;
 }
 
+// ARJ method 4: a length with a unary prefix (0 for a literal byte) and a distance with a unary
+// prefix; no Huffman codes. Lengths run to 256, distances to 15,871.
+unsigned PrefixedValue(BitReader &br, unsigned firstWidth, unsigned lastWidth) {
+    unsigned plus = 0, width = firstWidth;
+    for (; width < lastWidth; ++width) {
+        if (br.Get(1) == 0)
+            break;
+        plus += 1u << width;
+    }
+    return plus + br.Get(width);
+}
+
+uint16_t DecodeArjFastest(InStream &in, uint64_t packed, uint64_t orig, OutStream &out) {
+    BitReader br(in, packed);
+    Window w(15, out, 0);
+    uint64_t done = 0;
+    while (done < orig) {
+        unsigned c = PrefixedValue(br, 0, 7);
+        if (c == 0) {
+            w.Put(static_cast<uint8_t>(br.Get(8)));
+            ++done;
+            continue;
+        }
+        unsigned len = c + 2;
+        unsigned dist = PrefixedValue(br, 9, 13);
+        if (len > orig - done)
+            throw LhaError("match runs past the end of the entry");
+        w.Copy(w.Pos() - dist - 1, len);
+        done += len;
+    }
+    w.Finish();
+    return w.crc;
+}
+
 uint16_t CopyStored(InStream &in, uint64_t packed, uint64_t orig, OutStream &out) {
     // Stored data is the file itself: any other packed size is a lying header.
     if (packed < orig)
@@ -486,6 +511,23 @@ uint16_t Decode(Method m, InStream &in, uint64_t packedSize, uint64_t origSize, 
         break;
     }
     throw LhaError("unsupported compression method");
+}
+
+uint16_t DecodeArj(int method, InStream &in, uint64_t packedSize, uint64_t origSize,
+                   OutStream &out) {
+    switch (method) {
+    case 0:
+        return CopyStored(in, packedSize, origSize, out);
+    case 1:
+    case 2:
+    case 3:
+        return DecodeHuffman(16, in, packedSize, origSize, out);
+    case 4:
+        return DecodeArjFastest(in, packedSize, origSize, out);
+    default:
+        break;
+    }
+    throw LhaError("unsupported ARJ method " + std::to_string(method));
 }
 
 } // namespace lha

@@ -2,6 +2,7 @@
 // in blocks with static Huffman tables (literal/length, position-bit-count and the table of
 // code lengths), most significant bit first.
 #include "LhaCodec.h"
+#include "LhaHuffman.h"
 
 #include <algorithm>
 #include <array>
@@ -15,13 +16,8 @@ namespace {
 
 constexpr unsigned kDicBits = 13;
 constexpr int kWindow = 1 << kDicBits; // largest distance + 1
-constexpr unsigned kMinMatch = 3;
-constexpr unsigned kMaxMatch = 256;
-constexpr unsigned kNC = 256 + kMaxMatch - kMinMatch + 1; // 510
-constexpr unsigned kNP = kDicBits + 1;                    // 14
-constexpr unsigned kNT = 19;
-constexpr unsigned kPBits = 4, kTBits = 5, kCBits = 9;
-constexpr unsigned kMaxCodeLen = 16;
+constexpr unsigned kNP = kDicBits + 1; // 14
+constexpr unsigned kPBits = 4;
 
 constexpr int kBufSize = 1 << 17;
 constexpr int kHashBits = 15;
@@ -137,22 +133,6 @@ unsigned MakeLengths(const uint32_t *freq, unsigned n, uint8_t *len) {
         for (unsigned k = 0; k < count[d]; ++k)
             len[leaves[i++].s] = static_cast<uint8_t>(d);
     return m;
-}
-
-void MakeCodes(const uint8_t *len, unsigned n, uint16_t *code) {
-    std::array<unsigned, kMaxCodeLen + 2> count{};
-    for (unsigned i = 0; i < n; ++i)
-        ++count[len[i]];
-    count[0] = 0;
-    std::array<uint32_t, kMaxCodeLen + 2> next{};
-    uint32_t c = 0;
-    for (unsigned l = 1; l <= kMaxCodeLen; ++l) {
-        c = (c + count[l - 1]) << 1;
-        next[l] = c;
-    }
-    for (unsigned i = 0; i < n; ++i)
-        if (len[i])
-            code[i] = static_cast<uint16_t>(next[len[i]]++);
 }
 
 class Lh5Encoder {

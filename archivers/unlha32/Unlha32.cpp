@@ -90,13 +90,10 @@ public:
 
 private:
     ssize_t ReadFd(uint8_t *p, size_t n) {
-        for (;;) {
-            ssize_t r = ::read(fd_, p, n);
-            if (r >= 0)
-                return r;
-            if (errno != EINTR)
-                throw ArcError(code_, what_ + ": read: " + ErrText(errno));
-        }
+        ssize_t r = ReadFully(fd_, p, n);
+        if (r < 0)
+            throw ArcError(code_, what_ + ": read: " + ErrText(errno));
+        return r;
     }
     int fd_;
     int code_;
@@ -107,30 +104,13 @@ private:
 };
 
 void WriteAll(int fd, const uint8_t *p, size_t n, int code, const std::string &what) {
-    while (n > 0) {
-        ssize_t r = ::write(fd, p, n);
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            throw ArcError(code, what + ": " + ErrText(errno));
-        }
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
+    if (!WriteFully(fd, p, n))
+        throw ArcError(code, what + ": " + ErrText(errno));
 }
 
 void PWriteAll(int fd, const uint8_t *p, size_t n, uint64_t at, int code, const std::string &what) {
-    while (n > 0) {
-        ssize_t r = ::pwrite(fd, p, n, static_cast<off_t>(at));
-        if (r < 0) {
-            if (errno == EINTR)
-                continue;
-            throw ArcError(code, what + ": " + ErrText(errno));
-        }
-        p += r;
-        n -= static_cast<size_t>(r);
-        at += static_cast<uint64_t>(r);
-    }
+    if (!PWriteFully(fd, p, n, at))
+        throw ArcError(code, what + ": " + ErrText(errno));
 }
 
 // Writes to a file descriptor at its current offset; counts what it wrote.
@@ -618,9 +598,7 @@ void CopyEntry(int from, int to, const lha::Entry &e, Progress &progress) {
     std::vector<uint8_t> buf(64 * 1024);
     while (left > 0) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
-        ssize_t n = ::pread(from, buf.data(), want, static_cast<off_t>(at));
-        if (n < 0 && errno == EINTR)
-            continue;
+        ssize_t n = PReadFully(from, buf.data(), want, at);
         if (n <= 0)
             throw ArcError(kArcErrDamaged, e.name + ": the archive ends inside the entry");
         WriteAll(to, buf.data(), static_cast<size_t>(n), kArcErrWriteArchive, "the archive");

@@ -35,9 +35,27 @@ void ZipSetup(archive *a) {
 // The names of the central directory, for what the libarchive entry does not say.
 class DirIndex {
 public:
-    explicit DirIndex(std::vector<ZipDirEntry> entries) : entries_(std::move(entries)) {
-        for (const auto &e : entries_)
+    explicit DirIndex(std::vector<ZipDirEntry> entries)
+        : entries_(std::move(entries)), cp932_(HasLegacyNames(entries_)) {
+        for (const auto &e : entries_) {
             byName_.emplace(e.name, &e);
+            byRaw_.emplace(e.rawName, &e);
+        }
+    }
+    // An entry's name as libarchive gives its bytes, decoded as the directory decoded it.
+    std::string Decode(const char *raw) const {
+        const std::string bytes = raw ? raw : "";
+        auto it = byRaw_.find(bytes);
+        if (it != byRaw_.end()) {
+            std::string name = it->second->name;
+            if (!name.empty() && name.back() == '/' && (bytes.empty() || bytes.back() != '/'))
+                name.pop_back(); // the caller marks folders
+            return name;
+        }
+        return DecodeLegacyName(bytes, cp932_);
+    }
+    std::string DecodeLink(const char *raw) const {
+        return DecodeLegacyName(raw ? raw : "", cp932_);
     }
     const ZipDirEntry *Find(const std::string &name) const {
         auto it = byName_.find(name);
@@ -47,7 +65,9 @@ public:
 
 private:
     std::vector<ZipDirEntry> entries_;
+    bool cp932_ = false;
     std::multimap<std::string, const ZipDirEntry *> byName_;
+    std::multimap<std::string, const ZipDirEntry *> byRaw_;
 };
 
 // A reader over the archive's entries; none (and no reader) for an archive that is only its end
@@ -65,13 +85,11 @@ bool NextZipHeader(archive *a, archive_entry **e) {
 // The entry's name and link target decoded as the directory decodes them.
 EntryInfo InfoOf(archive_entry *e, const DirIndex &index) {
     EntryInfo info = ToEntryInfo(e);
-    const char *raw = archive_entry_pathname(e);
-    info.name = DecodeEntryName(raw ? raw : "");
+    info.name = index.Decode(archive_entry_pathname(e));
     if (archive_entry_filetype(e) == AE_IFDIR && !info.name.empty() && info.name.back() != '/')
         info.name += '/';
     if (archive_entry_filetype(e) == AE_IFLNK) {
-        const char *t = archive_entry_symlink(e);
-        info.linkTarget = DecodeEntryName(t ? t : "");
+        info.linkTarget = index.DecodeLink(archive_entry_symlink(e));
     }
     if (const ZipDirEntry *d = index.Find(info.name)) {
         info.compressedSize = d->compressedSize;

@@ -132,6 +132,21 @@ int64_t ZipDirEntry::ModificationTime() const {
     return platform::LocalDosDateTimeToUnix(dosDate, dosTime);
 }
 
+bool HasLegacyNames(const std::vector<ZipDirEntry> &entries) {
+    for (const auto &e : entries)
+        if (!e.nameIsUtf8 && !platform::IsValidUtf8(e.rawName))
+            return true;
+    return false;
+}
+
+std::string DecodeLegacyName(std::string_view raw, bool cp932) {
+    if (!cp932)
+        return DecodeEntryName(raw);
+    std::string name = platform::ShiftJisToUtf8(raw);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
 std::string DecodeEntryName(std::string_view raw, bool utf8Flag) {
     std::string name =
         utf8Flag || platform::IsValidUtf8(raw) ? std::string(raw) : platform::ShiftJisToUtf8(raw);
@@ -269,14 +284,22 @@ std::vector<ZipDirEntry> ReadZipDirectory(const std::string &path) {
         ReadExtra(r + 46 + nameLen, extraLen, e, e.size == 0xFFFFFFFF,
                   e.compressedSize == 0xFFFFFFFF, e.localOffset == 0xFFFFFFFF);
         // A Unicode-path extra field already gave the name in UTF-8.
-        e.name = e.name.empty() ? DecodeEntryName(e.rawName, (e.flags & 0x800) != 0)
-                                : DecodeEntryName(e.name, true);
+        e.nameIsUtf8 = !e.name.empty() || (e.flags & 0x800) != 0;
+        if (!e.name.empty())
+            e.name = DecodeEntryName(e.name, true);
         if (shift > 0)
             e.localOffset += static_cast<uint64_t>(shift);
-        if (e.IsDirectory() && !e.name.empty() && e.name.back() != '/')
-            e.name += '/';
         entries.push_back(std::move(e));
         p += 46 + nameLen + extraLen + commentLen;
+    }
+    // The names that carry no UTF-8 mark are read in one code page for the whole archive.
+    const bool cp932 = HasLegacyNames(entries);
+    for (auto &e : entries) {
+        if (e.name.empty())
+            e.name = e.nameIsUtf8 ? DecodeEntryName(e.rawName, true)
+                                  : DecodeLegacyName(e.rawName, cp932);
+        if (e.IsDirectory() && !e.name.empty() && e.name.back() != '/')
+            e.name += '/';
     }
     return entries;
 }

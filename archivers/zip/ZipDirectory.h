@@ -12,9 +12,10 @@
 namespace zipar {
 
 struct ZipDirEntry {
-    std::string rawName; // bytes as stored
-    std::string name;    // decoded (DecodeEntryName), '/' separators, folders end in '/'
-    uint16_t madeBy = 0; // high byte: host system (0 MS-DOS, 3 Unix, 10 NTFS ...)
+    std::string rawName;     // bytes as stored
+    std::string name;        // decoded (DecodeEntryName), '/' separators, folders end in '/'
+    bool nameIsUtf8 = false; // flagged UTF-8, or named by a Unicode-path extra field
+    uint16_t madeBy = 0;     // high byte: host system (0 MS-DOS, 3 Unix, 10 NTFS ...)
     uint16_t flags = 0;
     uint16_t method = 0;
     uint16_t dosTime = 0;
@@ -46,6 +47,13 @@ std::vector<ZipDirEntry> ReadZipDirectory(const std::string &path);
 // kept; other names are code page 932, whose trail byte 0x5C belongs to its character. Backslashes
 // that remain are folder separators written by Windows tools and become '/'.
 std::string DecodeEntryName(std::string_view raw, bool utf8Flag = false);
+
+// True when any name without a UTF-8 mark is not valid UTF-8: then every such name of the archive
+// is code page 932, even one whose bytes happen to form UTF-8 (CP932 "ﾃｽ" is UTF-8 "ý").
+bool HasLegacyNames(const std::vector<ZipDirEntry> &entries);
+// A name without a UTF-8 mark: code page 932 when the archive's names are (cp932), else by the
+// rule of DecodeEntryName.
+std::string DecodeLegacyName(std::string_view raw, bool cp932);
 
 // Short method text for the find and progress records ("Stored", "Defl:N", ...), at most 7 bytes.
 std::string MethodText(uint16_t method, uint16_t flags);

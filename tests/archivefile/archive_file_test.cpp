@@ -1,6 +1,9 @@
 #include "FakeControl.h"
 #include "archives/ARCHIVES.h"
+#include "formats/ARJ32.h"
+#include "formats/CAB32.h"
 #include "formats/LHA32.h"
+#include "formats/RAR32.h"
 #include "platform/Paths.h"
 
 #include <gtest/gtest.h>
@@ -28,8 +31,15 @@ std::string MessageOf(const std::function<void()> &f) {
 
 class ArchiveFile : public ::testing::Test {
 protected:
-    void SetUp() override {
+    // The content probes bind the CAB, ARJ and RAR libraries too (the fakes among them).
+    static void FreeBindings() {
         formats::TLha32::FreeDLL();
+        formats::TCab32::FreeDLL();
+        formats::TArj32::FreeDLL();
+        formats::TRar32::FreeDLL();
+    }
+    void SetUp() override {
+        FreeBindings();
         fake::Reset();
         dir_ = fs::temp_directory_path() /
                ("archivefile_test_" +
@@ -38,7 +48,7 @@ protected:
         fs::create_directories(dir_);
     }
     void TearDown() override {
-        formats::TLha32::FreeDLL();
+        FreeBindings();
         fs::remove_all(dir_);
     }
     std::string Path(const std::string &name) const { return (dir_ / name).string(); }
@@ -348,6 +358,10 @@ TEST_F(ArchiveFile, ContentDecidesWhenTheExtensionDoesNot) {
     // And so would the BGA and YZ1 libraries.
     fake::SetResult("BgaOpenArchive", 0);
     fake::SetResult("Yz1OpenArchive", 0);
+    // And the CAB, ARJ and RAR libraries.
+    fake::SetResult("CabOpenArchive", 0);
+    fake::SetResult("UnarjOpenArchive", 0);
+    fake::SetResult("UnrarOpenArchive", 0);
     for (const std::string &name : {renamed, Path("missing.dat")}) {
         TArchiveFile arc;
         arc.SetFileName(name);

@@ -1,10 +1,20 @@
 #include "FakeControl.h"
 #include "archives/ArchiveFile.h"
 #include "archives/ArchiverFormats.h"
+#include "formats/ARJ32.h"
+#include "formats/BGA32.h"
+#include "formats/CAB32.h"
 #include "formats/LHA32.h"
+#include "formats/RAR32.h"
+#include "formats/SZIP32.h"
+#include "formats/TAR32.h"
+#include "formats/YZ132.h"
+#include "formats/ZIP32.h"
+#include "formats_support/FormatTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -49,7 +59,8 @@ TEST(ArchiverTypeByExtension, ExtensionAloneDecides) {
     formats::TLha32::FreeDLL();
 }
 
-// The detection asks the probes in this order; each row without a back-end yet is skipped.
+// The detection asks the probes in this order; every row has its back-end, and every row but the
+// gzip and bzip2 kinds (named by the TAR probe) and 7z its probe.
 TEST(ArchiverFormats, RowsStandInProbeOrder) {
     std::vector<TArchiverType> rows;
     for (const auto &row : ArchiverFormats())
@@ -60,8 +71,13 @@ TEST(ArchiverFormats, RowsStandInProbeOrder) {
     EXPECT_EQ(FindArchiverFormat(atGCA), nullptr);
     EXPECT_EQ(FindArchiverFormat(atBel), nullptr);
     EXPECT_EQ(FindArchiverFormat(at7z)->Probe, nullptr);
-    ASSERT_NE(FindArchiverFormat(atLha)->Create, nullptr);
-    ASSERT_NE(FindArchiverFormat(atLha)->Probe, nullptr);
+    for (const auto &row : ArchiverFormats()) {
+        SCOPED_TRACE(ArchiverTypeName(row.Type));
+        EXPECT_NE(row.Create, nullptr);
+        // The TAR probe names the gzip and bzip2 kinds itself; 7z has none.
+        const bool probed = row.Type != atTgz && row.Type != atBZ2 && row.Type != at7z;
+        EXPECT_EQ(row.Probe != nullptr, probed);
+    }
 }
 
 // Probes scripted by the test: each records that it was asked and claims what it is told.
@@ -146,6 +162,122 @@ TEST(ContentDetection, SelfExtractingLhaThatZipAlsoClaimsIsLha) {
     EXPECT_EQ(GetArchiverType("setup.exe", true), atLha);
     EXPECT_EQ(fake::CallsTo("UnlhaCheckArchive").size(), 1u);
     formats::TLha32::FreeDLL();
+}
+
+// The probes of the whole table bind every format's library; each test below starts and ends
+// with none, so no fake stays bound for a later test.
+void FreeEveryBinding() {
+    formats::TTar32::FreeDLL();
+    formats::TRar32::FreeDLL();
+    formats::TArj32::FreeDLL();
+    formats::TZip32::FreeDLL();
+    formats::TBGA32::FreeDLL();
+    formats::TYZ1::FreeDLL();
+    formats::TCab32::FreeDLL();
+    formats::TLha32::FreeDLL();
+    formats::TSevenZip32::FreeDLL();
+}
+
+class FakeFormats : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FreeEveryBinding();
+        fake::Reset();
+    }
+    void TearDown() override { FreeEveryBinding(); }
+
+    fake::ScopedSearchPath path_{"full"};
+};
+
+template <class T> bool IsA(TArchiver *Archiver) {
+    return dynamic_cast<T *>(Archiver) != nullptr;
+}
+
+// The extension selects the back-end, whatever the case of its letters.
+TEST_F(FakeFormats, CabArjAndRarNamesSelectTheirBackEnds) {
+    struct Case {
+        const char *name;
+        TArchiverType type;
+        bool (*is)(TArchiver *);
+    } cases[] = {
+        {"/x/a.cab", atCab, IsA<formats::TCab32>}, {"/x/A.CAB", atCab, IsA<formats::TCab32>},
+        {"/x/a.arj", atArj, IsA<formats::TArj32>}, {"/x/a.Arj", atArj, IsA<formats::TArj32>},
+        {"/x/a.rar", atRar, IsA<formats::TRar32>}, {"/x/a.RAR", atRar, IsA<formats::TRar32>},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TArchiveFile arc;
+        arc.SetFileName(c.name);
+        EXPECT_EQ(arc.ArchiverType(), c.type);
+        EXPECT_TRUE(c.is(arc.Archiver()));
+        EXPECT_EQ(arc.FileName(), c.name);
+    }
+    // The ARJ back-end is an LHA one in its dialect, but loads only its own library.
+    EXPECT_EQ(formats::LhaDll, nullptr);
+    EXPECT_NE(formats::ArjDll, nullptr);
+}
+
+// Each real probe asks its own library: a file only one library opens is of that format, named
+// ".dat" (the extension says nothing) or ".exe" (decided by content).
+TEST_F(FakeFormats, ContentDetectionFindsCabArjAndRar) {
+    formats_test::ScratchDir dir;
+    formats_test::WriteFile(dir / "a.dat", "bytes");
+    formats_test::WriteFile(dir / "setup.exe", "bytes");
+    // The libraries of the other formats recognise nothing.
+    const auto refuseOthers = [] {
+        fake::SetResult("UnlhaCheckArchive", 0);
+        fake::SetResult("UnZipCheckArchive", 0);
+        fake::SetResult("UnzipCheckArchive", 0);
+        fake::SetResult("BgaOpenArchive", 0);
+        fake::SetResult("Yz1OpenArchive", 0);
+    };
+    struct Case {
+        std::vector<const char *> opening; // the libraries of these entries open the file
+        TArchiverType expected;
+    } cases[] = {
+        {{}, atNone},
+        {{"CabOpenArchive"}, atCab},
+        {{"UnarjOpenArchive"}, atArj},
+        {{"UnrarOpenArchive"}, atRar},
+        // When several claim a file, CAB wins over ARJ over RAR.
+        {{"UnrarOpenArchive", "UnarjOpenArchive"}, atArj},
+        {{"UnarjOpenArchive", "CabOpenArchive"}, atCab},
+        {{"UnrarOpenArchive", "UnarjOpenArchive", "CabOpenArchive"}, atCab},
+    };
+    for (const char *name : {"a.dat", "setup.exe"}) {
+        for (const auto &c : cases) {
+            SCOPED_TRACE(std::string(name) + " " + ArchiverTypeName(c.expected));
+            fake::Reset();
+            refuseOthers();
+            for (const char *entry : {"CabOpenArchive", "UnarjOpenArchive", "UnrarOpenArchive"})
+                if (std::find(c.opening.begin(), c.opening.end(), std::string(entry)) ==
+                    c.opening.end())
+                    fake::SetResult(entry, 0);
+            if (std::string(name) == "a.dat") {
+                EXPECT_EQ(GetArchiverType(name, true), atNone); // the name says nothing
+                EXPECT_EQ(GetArchiverType(name, false), c.expected);
+            } else {
+                EXPECT_EQ(GetArchiverType(name, true), c.expected); // ".exe": by content
+            }
+            for (const char *entry : {"CabOpenArchive", "UnarjOpenArchive", "UnrarOpenArchive"}) {
+                auto opens = fake::CallsTo(entry);
+                ASSERT_EQ(opens.size(), 1u) << entry; // every probe is asked
+                EXPECT_EQ(opens[0].text, dir / name);
+            }
+        }
+    }
+    // The component resolves such a file when it is used, and keeps the format.
+    fake::Reset();
+    refuseOthers();
+    fake::SetResult("UnarjOpenArchive", 0);
+    fake::SetResult("UnrarOpenArchive", 0);
+    TArchiveFile arc;
+    arc.SetFileName(dir / "a.dat");
+    EXPECT_EQ(arc.ArchiverType(), atAutoDetect);
+    std::vector<TIndividualInfoEx> entries;
+    EXPECT_EQ(arc.ListEntries(nullptr, "*", entries), 0);
+    EXPECT_EQ(arc.ArchiverType(), atCab);
+    EXPECT_NE(dynamic_cast<formats::TCab32 *>(arc.Archiver()), nullptr);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "archivers/common/LibArchive.h"
 #include "archivers/common/Listing.h"
 #include "archivers/common/OutputBuffer.h"
+#include "archivers/common/ParallelGzip.h"
 #include "archivers/common/Progress.h"
 #include "archivers/common/Wildcard.h"
 
@@ -20,6 +21,7 @@
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 using namespace arclib;
 namespace fs = std::filesystem;
@@ -640,4 +642,99 @@ TEST(Collect, AbsentNamesAndUnreadableFoldersFailBeforeAnythingIsWritten) {
     EXPECT_NE(std::string(buf).find("no file matches *.zz"), std::string::npos) << buf;
     EXPECT_EQ(CodeOf([&] { ListFolder((t.path / "a.txt").string()); }), kArcErrReadSource);
     EXPECT_EQ(CodeOf([&] { ListFolder((t.path / "none").string()); }), kArcErrReadSource);
+}
+
+namespace {
+
+// Inflates one gzip member; fails the test when bytes follow it or it is cut short.
+std::string Gunzip(const std::string &gz) {
+    z_stream z{};
+    EXPECT_EQ(inflateInit2(&z, 31), Z_OK);
+    std::string out;
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(gz.data()));
+    z.avail_in = static_cast<uInt>(gz.size());
+    int r = Z_OK;
+    char buf[65536];
+    while (r == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef *>(buf);
+        z.avail_out = sizeof buf;
+        r = inflate(&z, Z_NO_FLUSH);
+        out.append(buf, sizeof buf - z.avail_out);
+    }
+    EXPECT_EQ(r, Z_STREAM_END);
+    EXPECT_EQ(z.avail_in, 0u) << "bytes after the gzip member";
+    inflateEnd(&z);
+    return out;
+}
+
+std::string MixedData(size_t size) {
+    std::string s;
+    uint32_t x = 12345;
+    while (s.size() < size) {
+        x = x * 1103515245u + 12345u;
+        if ((x >> 16) % 3 == 0)
+            s += "line " + std::to_string(x % 1000) + " of some text\n";
+        else
+            s += static_cast<char>(x >> 24);
+    }
+    s.resize(size);
+    return s;
+}
+
+} // namespace
+
+// Blocks compressed on several threads join into one gzip member that zlib reads back whole.
+TEST(ParallelGzip, OneMemberWhateverTheSizeAndThreads) {
+    constexpr size_t B = ParallelGzipWriter::kBlock;
+    TempDir t;
+    for (size_t size : {size_t{0}, size_t{1}, B - 1, B, B + 1, 5 * B + 17}) {
+        const std::string data = MixedData(size);
+        for (unsigned threads : {1u, 2u, 4u}) {
+            SCOPED_TRACE(std::to_string(size) + " bytes, " + std::to_string(threads) + " threads");
+            const fs::path file = t.path / "out.gz";
+            {
+                UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+                ASSERT_TRUE(fd);
+                ParallelGzipWriter gz(fd.get(), 6, threads);
+                // Uneven pieces, as libarchive hands them over.
+                for (size_t at = 0; at < data.size(); at += 10240)
+                    gz.Write(data.data() + at, std::min<size_t>(10240, data.size() - at));
+                gz.Finish();
+            }
+            EXPECT_EQ(Gunzip(ReadFile(file)), data);
+        }
+    }
+    // gzip itself takes it, and the size stays within half a percent of one deflate stream.
+    const std::string text = MixedData(3 << 20);
+    const fs::path file = t.path / "big.gz";
+    {
+        UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+        ParallelGzipWriter gz(fd.get(), 6, 2);
+        gz.Write(text.data(), text.size());
+        gz.Finish();
+    }
+    EXPECT_EQ(std::system(("gzip -t '" + file.string() + "'").c_str()), 0);
+    uLongf bound = compressBound(static_cast<uLong>(text.size()));
+    std::string single(bound, '\0');
+    ASSERT_EQ(compress2(reinterpret_cast<Bytef *>(single.data()), &bound,
+                        reinterpret_cast<const Bytef *>(text.data()),
+                        static_cast<uLong>(text.size()), 6),
+              Z_OK);
+    EXPECT_LE(static_cast<double>(fs::file_size(file)), 1.005 * static_cast<double>(bound));
+}
+
+TEST(ParallelGzip, AFailedWriteIsAnErrorAndAnUnfinishedStreamStopsCleanly) {
+    const std::string data = MixedData(6 * ParallelGzipWriter::kBlock);
+    {
+        ParallelGzipWriter gz(-1, 6, 2); // no file to write to
+        EXPECT_EQ(CodeOf([&] {
+                      gz.Write(data.data(), data.size());
+                      gz.Finish();
+                  }),
+                  kArcErrWriteArchive);
+    }
+    TempDir t;
+    UniqueFd fd(::open((t.path / "x.gz").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+    ParallelGzipWriter gz(fd.get(), 9, 2);
+    gz.Write(data.data(), data.size()); // dropped unfinished: the workers stop, nothing hangs
 }

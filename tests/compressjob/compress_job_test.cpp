@@ -5,8 +5,11 @@
 #include "app/JobHook.h"
 #include "app/QuorvelLogic.h"
 #include "archives/ARCHIVES.h"
+#include "formats/ARJ32.h"
 #include "formats/BGA32.h"
+#include "formats/CAB32.h"
 #include "formats/LHA32.h"
+#include "formats/RAR32.h"
 #include "formats/SZIP32.h"
 #include "formats/TAR32.h"
 #include "formats/YZ132.h"
@@ -14,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -95,6 +99,9 @@ protected:
         formats::TSevenZip32::FreeDLL();
         formats::TBGA32::FreeDLL();
         formats::TYZ1::FreeDLL();
+        formats::TCab32::FreeDLL();
+        formats::TArj32::FreeDLL();
+        formats::TRar32::FreeDLL();
     }
     void SetUp() override {
         FreeBindings();
@@ -267,6 +274,10 @@ TEST_F(CompressJobWithFake, ComponentErrorsRaiseAndKeepEverything) {
         SCOPED_TRACE(dest);
         fake::Reset();
         fake::SetResult("UnlhaCheckArchive", 0);
+        // The fake CAB, ARJ and RAR libraries would open any file.
+        fake::SetResult("CabOpenArchive", 0);
+        fake::SetResult("UnarjOpenArchive", 0);
+        fake::SetResult("UnrarOpenArchive", 0);
         const std::string source = dir_ / "a.txt";
         WriteFile(source, "text");
         WriteFile(dir_ / dest, "old");
@@ -287,6 +298,53 @@ TEST_F(CompressJobWithFake, ComponentErrorsRaiseAndKeepEverything) {
     }
 }
 
+// Formats whose libraries only read: the job raises the back-end's refusal before any library
+// runs, and the source and the old destination stay as they were.
+TEST_F(CompressJobWithFake, ReadOnlyFormatsRefuseToPackAndKeepEverything) {
+    for (const char *dest : {"a.rar", "a.arj", "A.RAR"}) {
+        SCOPED_TRACE(dest);
+        fake::Reset();
+        const std::string source = dir_ / "a.txt";
+        WriteFile(source, "text");
+        WriteFile(dir_ / dest, "old archive");
+        View view;
+        view.values = {jkCompress, source, dir_ / dest, true, true};
+        TQuorvelLogic logic(view, dir_ / "QUORVEL");
+        try {
+            logic.DoJob();
+            ADD_FAILURE() << "nothing raised";
+        } catch (const archives::EArchiver &e) {
+            EXPECT_STREQ(e.what(), "この形式では書庫ファイルの作成をサポートしておりません。");
+        }
+        EXPECT_EQ(logic.LastJobResult(), false);
+        EXPECT_EQ(ReadFile(source), "text");
+        EXPECT_EQ(ReadFile(dir_ / dest), "old archive");
+        std::vector<std::string> left{"a.txt", dest};
+        std::sort(left.begin(), left.end());
+        EXPECT_EQ(dir_.Names(""), left); // no temporary file left behind
+        EXPECT_TRUE(fake::CallsTo("Unrar").empty());
+        EXPECT_TRUE(fake::CallsTo("Unarj").empty());
+        EXPECT_TRUE(fake::CallsTo("Unlha").empty());
+        fs::remove(dir_ / dest);
+    }
+}
+
+// A cabinet is packed by CAB32 with its own dialect: "-a", the hidden temporary name, the source.
+TEST_F(CompressJobWithFake, CabIsPackedByTheCabLibrary) {
+    const std::string source = dir_ / "x/a.txt";
+    WriteFile(source, "text");
+    EXPECT_EQ(RunFromToolBar(source, dir_ / "a.cab", false), SuccessText);
+    auto calls = fake::CallsTo("Cab");
+    ASSERT_EQ(calls.size(), 1u);
+    const std::string prefix = "-a  \"" + (dir_ / ".a.cab.quorvel-");
+    EXPECT_EQ(calls[0].text.substr(0, prefix.size()), prefix) << calls[0].text;
+    const std::string tail = ".cab\" \"" + source + "\" ";
+    ASSERT_GE(calls[0].text.size(), tail.size());
+    EXPECT_EQ(calls[0].text.substr(calls[0].text.size() - tail.size()), tail) << calls[0].text;
+    EXPECT_EQ(ReadFile(dir_ / "a.cab"), "new archive");
+    EXPECT_TRUE(fake::CallsTo("Unlha").empty());
+}
+
 TEST_F(CompressJobWithFake, MissingLibraryRaisesAndKeepsEverything) {
     fake::ScopedSearchPath empty("empty");
     const std::string source = dir_ / "a.txt";
@@ -299,7 +357,9 @@ TEST_F(CompressJobWithFake, MissingLibraryRaisesAndKeepsEverything) {
 
 // Runs a copy of the built program (its libraries reached through a lib link beside its folder)
 // with no display, and returns its exit status and standard error.
-std::pair<int, std::string> RunProgram(const TempDir &dir, const std::string &settings) {
+// archiverPath, when given, is where the program finds its archiver libraries (the fakes).
+std::pair<int, std::string> RunProgram(const TempDir &dir, const std::string &settings,
+                                       const std::string &archiverPath = {}) {
     const fs::path built(QUORVEL_EXE);
     fs::create_directories(dir.path() / "bin");
     if (!fs::exists(dir.path() / "lib"))
@@ -308,8 +368,11 @@ std::pair<int, std::string> RunProgram(const TempDir &dir, const std::string &se
     WriteFile(dir / "bin/QUORVEL.ini", settings);
     const std::string cmd = "cd '" + dir.path().string() +
                             "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u " +
-                            platform::kLibrarySearchEnv + " bin/QUORVEL exec exit 2>err.txt; " +
-                            "echo $? >status.txt";
+                            platform::kLibrarySearchEnv +
+                            (archiverPath.empty() ? std::string()
+                                                  : " " + std::string(platform::kLibrarySearchEnv) +
+                                                        "='" + archiverPath + "'") +
+                            " bin/QUORVEL exec exit 2>err.txt; " + "echo $? >status.txt";
     if (std::system(cmd.c_str()) != 0)
         return {-1, ""};
     return {std::stoi(ReadFile(dir / "status.txt")), ReadFile(dir / "err.txt")};
@@ -374,6 +437,64 @@ TEST_F(CompressJobWithLibrary, ProgramFailureKeepsTheSourceAndSaysWhy) {
         "QUORVEL: Compress " + (dir_ / "src/a.txt") + " to " + (dir_ / "out/a.gca") +
             ": 書庫の形式を特定できませんでした。\nQUORVEL: 書庫の形式を特定できませんでした。\n");
     EXPECT_TRUE(fs::exists(dir_ / "src/a.txt"));
+}
+
+// The program run unattended into a.rar or a.arj (their libraries present: the fakes) fails with
+// the back-end's refusal, says why, and keeps the source and the old destination.
+TEST_F(CompressJob, ProgramRefusesToPackRarAndArj) {
+    for (const char *dest : {"a.rar", "a.arj"}) {
+        SCOPED_TRACE(dest);
+        const std::string archive = dir_ / (std::string("out/") + dest);
+        WriteFile(dir_ / "src/a.txt", "text");
+        WriteFile(archive, "old archive");
+        const std::string settings = "[System]\nJobKind=1\nSourceFile=" + (dir_ / "src/a.txt") +
+                                     "\nDistFile=" + archive + "\nSourDelete=1\nOverWrite=1\n";
+        auto [status, err] = RunProgram(dir_, settings, fake::Folder("full"));
+        EXPECT_EQ(status, 1);
+        const std::string message = "この形式では書庫ファイルの作成をサポートしておりません。";
+        EXPECT_EQ(err, "QUORVEL: Compress " + (dir_ / "src/a.txt") + " to " + archive + ": " +
+                           message + "\nQUORVEL: " + message + "\n");
+        EXPECT_EQ(ReadFile(dir_ / "src/a.txt"), "text");
+        EXPECT_EQ(ReadFile(archive), "old archive");
+        EXPECT_EQ(dir_.Names("out"), std::vector<std::string>{dest});
+        fs::remove(archive);
+    }
+}
+
+// The built program packs into a.cab through the real CAB32: a cabinet that cabextract, gcab and
+// libarchive read back with the source's bytes.
+TEST_F(CompressJob, ProgramMakesARealCabinetThatOtherToolsRead) {
+#ifndef QUORVEL_HAVE_CAB32
+    GTEST_SKIP() << "libcab32.so is not part of this build";
+#endif
+    for (const char *tool : {"cabextract", "gcab", "bsdtar"})
+        if (std::system(("command -v " + std::string(tool) + " >/dev/null 2>&1").c_str()) != 0)
+            GTEST_SKIP() << tool << " is not installed";
+    std::string text;
+    for (int i = 0; i < 3000; ++i)
+        text += "cabinet line " + std::to_string(i % 41) + "\n";
+    WriteFile(dir_ / "src/a.txt", text);
+    WriteFile(dir_ / "out/a.cab", "an old file in the way");
+    const std::string settings = "[System]\nJobKind=1\nSourceFile=" + (dir_ / "src/a.txt") +
+                                 "\nDistFile=" + (dir_ / "out/a.cab") +
+                                 "\nSourDelete=0\nOverWrite=1\n";
+    auto [status, err] = RunProgram(dir_, settings);
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_EQ(ReadFile(dir_ / "out/a.cab").substr(0, 4), "MSCF");
+    EXPECT_EQ(dir_.Names("out"), std::vector<std::string>{"a.cab"});
+    EXPECT_EQ(ReadFile(dir_ / "src/a.txt"), text); // "Source Delete" is off
+    const std::pair<const char *, bool> checks[] = {
+        {"cabextract -t out/a.cab", false},
+        {"gcab -t out/a.cab", false},
+        {"bsdtar -xOf out/a.cab", true},
+    };
+    for (const auto &[command, prints] : checks) {
+        auto [rc, output] = Shell(dir_, command);
+        EXPECT_EQ(rc, 0) << command << ": " << output;
+        if (prints) {
+            EXPECT_EQ(output, text) << command;
+        }
+    }
 }
 
 // An LHA archive under a name that says nothing is found by its content; a text file is not.

@@ -461,3 +461,18 @@ TEST_F(Tar32, TheSummaryCountsFilesNotFolders) {
     ASSERT_EQ(Tar("x -f " + Q(archive) + " -o " + Dir(tmp_.path / "out") + " "), 0) << Output();
     EXPECT_NE(Output().find("2 of 2 files extracted"), std::string::npos) << Output();
 }
+
+// The names of one archive are read in one code page: EUC-JP "表" must not pass for UTF-8 "ɽ"
+// because its two bytes happen to form valid UTF-8.
+TEST_F(Tar32, LegacyNamesAreReadInOneCodePagePerArchive) {
+    for (const char *fixture : {"tar_gnu_eucjp_names.tar", "tar_gnu_eucjp_names.tar.gz"}) {
+        SCOPED_TRACE(fixture);
+        const fs::path out = tmp_.path / fixture;
+        ASSERT_EQ(Tar("x -f " + Q(kData / fixture) + " -o " + Dir(out) + " "), 0) << Output();
+        EXPECT_EQ(ReadFile(out / "表.txt"), "hyou\n");
+        EXPECT_EQ(ReadFile(out / "漢字.txt"), "kanji\n");
+        EXPECT_EQ(CountFiles(out), 2u);
+        ASSERT_EQ(Tar("l -f " + Q(kData / fixture) + " "), 0) << Output();
+        EXPECT_EQ(Output().rfind("表.txt\n漢字.txt\n", 0), 0u) << Output();
+    }
+}

@@ -288,6 +288,19 @@ TEST_F(Zip32Test, RewriteConvertsCp932NamesToUtf8) {
               "185f8db32271fe25f561a6fc938b2e264306ec304eda518007d1764826381969");
 }
 
+// Info-ZIP wrote both names as CP932 bytes without the UTF-8 flag. "ﾃｽ" in CP932 is C3 BD, which
+// is also UTF-8 "ý": the other name shows which the archive uses.
+TEST_F(Zip32Test, UnflaggedNamesAreReadInOneCodePagePerArchive) {
+    const fs::path out = dir / "out";
+    ASSERT_EQ(UnZip("-x  \"" + (kData / "zip_infozip_cp932_mixed.zip").string() + "\" \"" +
+                    out.string() + "/\" "),
+              0)
+        << Out();
+    EXPECT_EQ(ReadFile(out / "ﾃｽ.txt"), "tesu\n");
+    EXPECT_EQ(ReadFile(out / "表.txt"), "hyou\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 2);
+}
+
 // Every fixture with its MANIFEST contents: names decoded, data checked.
 TEST_F(Zip32Test, ExtractsFixturesAsManifestSays) {
     std::map<std::string, std::map<std::string, std::string>> expected;

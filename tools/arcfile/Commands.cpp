@@ -265,7 +265,7 @@ void TRun::ApplySwitches() {
                 options_.jm = static_cast<ShortInt>(level);
             } else if (type == atTar) {
                 throw EUsage("--level: a tar archive is not compressed (name it .tgz or .tar.bz2)");
-            } else if (type == atLha || type == atArj) {
+            } else if (type == atLha) {
                 // The LHA library writes -lh5- at every level; 0 stores.
                 if (level == 0)
                     options_.z = 1;
