@@ -153,43 +153,50 @@ la_ssize_t WriteToGzip(archive *a, void *client, const void *buf, size_t n) {
 }
 } // namespace
 
-void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
-                      const std::function<void(archive *)> &body, const ArchiveOutput &output) {
+void WriteArchiveFile(const std::string &path, const std::function<void(int fd)> &body) {
     AtomicFile file = AtomicFile::Create(path, kArcErrWriteArchive);
     struct stat old {};
     const bool replacing = ::stat(path.c_str(), &old) == 0;
     if (replacing)
         ::fchmod(file.fd(), old.st_mode & 07777);
-    // The compressor outlives the writer, which may still flush into it when freed.
-    std::optional<ParallelGzipWriter> gz;
-    GzipSink sink;
-    WriteArchive w(archive_write_new());
-    if (!w)
-        throw std::bad_alloc();
-    setup(w.get());
-    if (output.parallelGzip) {
-        gz.emplace(file.fd(), output.level);
-        sink.gz = &*gz;
-        // Compressed output need not be padded to whole tar blocks.
-        archive_write_set_bytes_in_last_block(w.get(), 1);
-        Check(w.get(), archive_write_open2(w.get(), &sink, nullptr, WriteToGzip, nullptr, nullptr),
-              kArcErrWriteArchive, path);
-    } else {
-        Check(w.get(), archive_write_open_fd(w.get(), file.fd()), kArcErrWriteArchive, path);
-    }
-    try {
-        body(w.get());
-        Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path);
-    } catch (...) {
-        if (sink.error)
-            std::rethrow_exception(sink.error);
-        throw;
-    }
-    if (gz)
-        gz->Finish();
+    body(file.fd());
     // Only an old archive is at stake in a crash: its replacement reaches the disk before the
     // rename. A new archive skips the cost.
     file.Commit(true, replacing);
+}
+
+void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
+                      const std::function<void(archive *)> &body, const ArchiveOutput &output) {
+    WriteArchiveFile(path, [&](int fd) {
+        // The compressor outlives the writer, which may still flush into it when freed.
+        std::optional<ParallelGzipWriter> gz;
+        GzipSink sink;
+        WriteArchive w(archive_write_new());
+        if (!w)
+            throw std::bad_alloc();
+        setup(w.get());
+        if (output.parallelGzip) {
+            gz.emplace(fd, output.level);
+            sink.gz = &*gz;
+            // Compressed output need not be padded to whole tar blocks.
+            archive_write_set_bytes_in_last_block(w.get(), 1);
+            Check(w.get(),
+                  archive_write_open2(w.get(), &sink, nullptr, WriteToGzip, nullptr, nullptr),
+                  kArcErrWriteArchive, path);
+        } else {
+            Check(w.get(), archive_write_open_fd(w.get(), fd), kArcErrWriteArchive, path);
+        }
+        try {
+            body(w.get());
+            Check(w.get(), archive_write_close(w.get()), kArcErrWriteArchive, path);
+        } catch (...) {
+            if (sink.error)
+                std::rethrow_exception(sink.error);
+            throw;
+        }
+        if (gz)
+            gz->Finish();
+    });
 }
 
 } // namespace arclib

@@ -168,6 +168,9 @@ struct ArchiveOutput {
 // on any exception it stays as it was and no partial file is left.
 void WriteArchiveFile(const std::string &path, const std::function<void(archive *)> &setup,
                       const std::function<void(archive *)> &body, const ArchiveOutput &output = {});
+// The same for a format written by a writer of our own: body writes the archive's bytes to fd
+// (an empty file open for writing and reading).
+void WriteArchiveFile(const std::string &path, const std::function<void(int fd)> &body);
 
 // Copies the current entry of r (header and data) into w, reporting state 4.
 void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress);
