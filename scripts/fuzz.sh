@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_targets=(lha_fuzz arj_fuzz rar_fuzz tar_listing_fuzz sevenzip_listing_fuzz zip_listing_fuzz
+all_targets=(lha_fuzz arj_fuzz rar_fuzz cab_fuzz tar_listing_fuzz sevenzip_listing_fuzz zip_listing_fuzz
              zip_directory_fuzz command_line_fuzz profile_fuzz detect_fuzz)
 seconds=60
 smoke=0
@@ -58,7 +58,9 @@ seeds_of() {
   done
   # The readers of our own libraries keep their corpora beside their tests.
   local lib=${t%_fuzz}
-  [ -d "tests/data/$lib/fuzz-corpus" ] && echo "tests/data/$lib/fuzz-corpus"
+  for d in "tests/data/$lib/fuzz-corpus" "tests/data/$lib/corpus"; do
+    [ -d "$d" ] && echo "$d"
+  done
   return 0
 }
 
