@@ -10,6 +10,7 @@
 #include "archivers/common/ExportGuard.h"
 #include "archivers/common/Extract.h"
 #include "archivers/common/FileSystem.h"
+#include "archivers/common/LhaDialect.h"
 #include "archivers/common/Listing.h"
 #include "archivers/common/OutputBuffer.h"
 #include "archivers/common/Progress.h"
@@ -202,75 +203,12 @@ void RefuseMultiVolume(const std::string &path) {
 
 // --- the command line ---------------------------------------------------------------------------
 
-struct Options {
-    CommandLine cl;
-    bool keepPaths = true; // -x0: names without folders
-    bool always = false;   // -c1: replace existing files whatever their times
-    bool fullPath = false; // -p1: names compared as whole paths
-    std::vector<std::string> exclude;
-
-    // The value of -name<digits>, 1 for a bare -name, fallback when it is not given.
-    int Number(const char *name, int fallback) const {
-        const size_t n = std::strlen(name);
-        int value = fallback;
-        for (const auto &sw : cl.switches) {
-            std::string_view t = sw.text;
-            if (t.size() < n + 1 || t.substr(1, n) != name)
-                continue;
-            std::string_view digits = t.substr(n + 1);
-            if (!std::all_of(digits.begin(), digits.end(),
-                             [](char c) { return c >= '0' && c <= '9'; }))
-                continue;
-            value = digits.empty() ? 1 : std::atoi(std::string(digits).c_str());
-        }
-        return value;
-    }
-};
+using Options = LhaOptions;
+using Selection = LhaSelection;
 
 Options ParseOptions(const char *line, bool memory) {
-    CommandLineRules rules;
-    rules.commands = {"x", "e", "t", "l", "v", "u", "a", "f", "m", "d", "s"};
-    rules.archiveIsFirstArgument = true;
-    rules.quotedSwitches = true;
-    rules.directoryAfterArchive = !memory;
-    Options o;
-    o.cl = ParseCommandLine(line ? line : "", rules);
-    o.keepPaths = o.Number("x", 1) != 0;
-    o.always = o.Number("c", 0) != 0;
-    o.fullPath = o.Number("p", 0) != 0;
-    for (const auto &sw : o.cl.switches)
-        if (sw.text.rfind("-jx", 0) == 0 && sw.text.size() > 3)
-            o.exclude.push_back(sw.text.substr(3));
-    if (o.cl.archive.empty())
-        throw ArcError(kArcErrCommandLine, "no archive name");
-    return o;
+    return ParseLhaOptions(line, memory, {"x", "e", "t", "l", "v", "u", "a", "f", "m", "d", "s"});
 }
-
-// The entries the command names: whole names with -p1, else the common rules (a name without
-// '/' also matches the last part); -jx leaves entries out.
-struct Selection {
-    EntrySelector select, exclude;
-    std::vector<std::string> patterns;
-    bool fullPath = false;
-
-    explicit Selection(const Options &o) {
-        for (const auto &f : o.cl.files)
-            if (!f.empty())
-                patterns.push_back(f);
-        select = EntrySelector(patterns);
-        exclude = EntrySelector(o.exclude);
-        fullPath = o.fullPath;
-    }
-    bool Matches(const std::string &name) const {
-        bool in = fullPath && !patterns.empty()
-                      ? std::any_of(patterns.begin(), patterns.end(),
-                                    [&](const std::string &p) {
-                                        return WildcardMatch(p, name) || MatchesEverything(p);
-                                    })
-                      : select.Matches(name);
-        return in && (exclude.Empty() || !exclude.Matches(name));
-    }
-};
 
 // --- reading entries ----------------------------------------------------------------------------
 
@@ -343,7 +281,7 @@ int Extract(const Options &o, HWND hwnd, OutputBuffer &out) {
         ArjBytes bytes(a.reader, path);
         run.Add(info, bytes);
     }
-    Worst(worst, run.Finish(!sel.patterns.empty()));
+    Worst(worst, run.Finish(sel.NamesGiven()));
     return worst;
 }
 
@@ -387,7 +325,7 @@ int Test(const Options &o, HWND hwnd, OutputBuffer &out) {
             Worst(worst, CodeOf(err.problem()));
         }
     }
-    if (matched == 0 && !sel.patterns.empty())
+    if (matched == 0 && sel.NamesGiven())
         Worst(worst, kArcErrNoFiles);
     out.Line(std::to_string(done) + " of " + std::to_string(matched) + " entries tested");
     return worst;

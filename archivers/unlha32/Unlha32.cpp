@@ -12,6 +12,7 @@
 #include "archivers/common/ExportGuard.h"
 #include "archivers/common/Extract.h"
 #include "archivers/common/FileSystem.h"
+#include "archivers/common/LhaDialect.h"
 #include "archivers/common/Listing.h"
 #include "archivers/common/OutputBuffer.h"
 #include "archivers/common/Progress.h"
@@ -246,101 +247,15 @@ std::vector<lha::Entry> ReadAll(const std::string &path) {
 
 // --- the command line ---------------------------------------------------------------------------
 
-struct Options {
-    CommandLine cl;
-    int r = 0;              // 0 names as given, 1 recursive, 2 folder arguments with contents
-    bool keepPaths = true;  // -x0: names without folders
-    bool always = false;    // -c1: no time comparison
-    bool fullPath = false;  // -p1: names compared as whole paths
-    bool store = false;     // -z1: no compression
-    bool noFolders = false; // -jso1: no folder entries written
-    bool hidden = false;    // -a1, -a2: hidden files in folders and masks too
-    std::vector<std::string> exclude;
-    DateRange written; // -jo / -job: files last written in this range only
-
-    int Number(const char *name, int fallback) const {
-        const Switch *s = nullptr;
-        for (const auto &sw : cl.switches) {
-            std::string_view t = sw.text;
-            size_t n = std::strlen(name);
-            if (t.size() > n + 1 && t.substr(1, n) == name &&
-                std::all_of(t.begin() + 1 + static_cast<long>(n), t.end(),
-                            [](char c) { return c >= '0' && c <= '9'; }))
-                s = &sw;
-            else if (t.size() == n + 1 && t.substr(1) == name)
-                s = &sw; // bare "-c" means 1
-        }
-        if (!s)
-            return fallback;
-        std::string digits = s->text.substr(1 + std::strlen(name));
-        return digits.empty() ? 1 : std::atoi(digits.c_str());
-    }
-};
+using Options = LhaOptions;
+using Selection = LhaSelection;
 
 Options ParseOptions(const char *line, bool memory) {
-    CommandLineRules rules;
-    rules.commands = {"u", "a", "f", "d", "x", "e", "t", "l", "v", "s"};
-    rules.archiveIsFirstArgument = true;
-    rules.quotedSwitches = true;
-    rules.directoryAfterArchive = !memory;
-    Options o;
-    o.cl = ParseCommandLine(line ? line : "", rules);
-    o.r = o.Number("r", 0);
-    o.keepPaths = o.Number("x", 1) != 0;
-    o.always = o.Number("c", 0) != 0;
-    o.fullPath = o.Number("p", 0) != 0;
-    o.store = o.Number("z", 0) != 0;
-    o.noFolders = o.Number("jso", 0) != 0;
-    o.hidden = o.Number("a", 0) >= 1;
-    const int year = [] {
-        std::time_t now = std::time(nullptr);
-        std::tm local{};
-        ::localtime_r(&now, &local);
-        return local.tm_year + 1900;
-    }();
-    for (const auto &sw : o.cl.switches) {
-        if (sw.text.rfind("-jx", 0) == 0 && sw.text.size() > 3)
-            o.exclude.push_back(sw.text.substr(3));
-        else if (sw.text.rfind("-job", 0) == 0)
-            o.written.to = ParseDateBound(sw.text.substr(4), "235959", year);
-        else if (sw.text.rfind("-jo", 0) == 0)
-            o.written.from = ParseDateBound(sw.text.substr(3), "000000", year);
-    }
-    if (o.cl.archive.empty())
-        throw ArcError(kArcErrCommandLine, "no archive name");
-    return o;
+    return ParseLhaOptions(line, memory, {"u", "a", "f", "d", "x", "e", "t", "l", "v", "s"});
 }
 
-// Selection of entries by the names of the command: whole names with -p1, else as the common
-// rules say (a name without '/' also matches the last part).
-struct Selection {
-    EntrySelector select, exclude;
-    std::vector<std::string> patterns;
-    bool fullPath = false;
-    bool Matches(const std::string &name) const {
-        std::string bare = name;
-        if (!bare.empty() && bare.back() == '/')
-            bare.pop_back();
-        bool in;
-        if (fullPath && !patterns.empty())
-            in = std::any_of(patterns.begin(), patterns.end(), [&](const std::string &p) {
-                return WildcardMatch(p, bare) || MatchesEverything(p);
-            });
-        else
-            in = select.Matches(bare);
-        return in && (exclude.Empty() || !exclude.Matches(bare));
-    }
-};
-
 Selection MakeSelection(const Options &o) {
-    Selection s;
-    for (const auto &f : o.cl.files)
-        if (!f.empty())
-            s.patterns.push_back(f);
-    s.select = EntrySelector(s.patterns);
-    s.exclude = EntrySelector(o.exclude);
-    s.fullPath = o.fullPath;
-    return s;
+    return LhaSelection(o);
 }
 
 // --- extraction ---------------------------------------------------------------------------------
@@ -444,10 +359,10 @@ int Extract(const Options &o, HWND hwnd, OutputBuffer &out, bool testOnly) {
         }
     }
     if (!testOnly) {
-        Worst(worst, run->Finish(!sel.patterns.empty()));
+        Worst(worst, run->Finish(sel.NamesGiven()));
         return worst;
     }
-    if (matched == 0 && !sel.patterns.empty())
+    if (matched == 0 && sel.NamesGiven())
         Worst(worst, kArcErrNoFiles);
     out.Line(std::to_string(done) + " of " + std::to_string(matched) + " entries tested");
     return worst;
