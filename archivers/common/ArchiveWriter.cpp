@@ -1,7 +1,6 @@
 #include "archivers/common/LibArchive.h"
 
 #include "archivers/common/ArcErrors.h"
-#include "archivers/common/ParallelGzip.h"
 #include "platform/CodePage.h"
 
 #include <algorithm>
@@ -135,13 +134,13 @@ void CopyEntry(archive *r, archive_entry *e, archive *w, Progress &progress) {
 namespace {
 // libarchive's output on its way to the parallel compressor; a failure is kept to be rethrown
 // as it was, rather than as libarchive's report of a failed write.
-struct GzipSink {
-    ParallelGzipWriter *gz = nullptr;
+struct CompressorSink {
+    ParallelCompressor *gz = nullptr;
     std::exception_ptr error;
 };
 
-la_ssize_t WriteToGzip(archive *a, void *client, const void *buf, size_t n) {
-    auto *sink = static_cast<GzipSink *>(client);
+la_ssize_t WriteToCompressor(archive *a, void *client, const void *buf, size_t n) {
+    auto *sink = static_cast<CompressorSink *>(client);
     try {
         sink->gz->Write(buf, n);
         return static_cast<la_ssize_t>(n);
@@ -169,19 +168,19 @@ void WriteArchiveFile(const std::string &path, const std::function<void(archive 
                       const std::function<void(archive *)> &body, const ArchiveOutput &output) {
     WriteArchiveFile(path, [&](int fd) {
         // The compressor outlives the writer, which may still flush into it when freed.
-        std::optional<ParallelGzipWriter> gz;
-        GzipSink sink;
+        std::optional<ParallelCompressor> gz;
+        CompressorSink sink;
         WriteArchive w(archive_write_new());
         if (!w)
             throw std::bad_alloc();
         setup(w.get());
-        if (output.parallelGzip) {
-            gz.emplace(fd, output.level);
+        if (output.parallel) {
+            gz.emplace(fd, output.codec, output.level);
             sink.gz = &*gz;
             // Compressed output need not be padded to whole tar blocks.
             archive_write_set_bytes_in_last_block(w.get(), 1);
             Check(w.get(),
-                  archive_write_open2(w.get(), &sink, nullptr, WriteToGzip, nullptr, nullptr),
+                  archive_write_open2(w.get(), &sink, nullptr, WriteToCompressor, nullptr, nullptr),
                   kArcErrWriteArchive, path);
         } else {
             Check(w.get(), archive_write_open_fd(w.get(), fd), kArcErrWriteArchive, path);

@@ -9,6 +9,7 @@
 #include "archivers/common/FileSystem.h"
 #include "archivers/common/Listing.h"
 #include "archivers/common/OutputBuffer.h"
+#include "archivers/common/ParallelCompress.h"
 #include "archivers/common/Progress.h"
 #include "archivers/common/Wildcard.h"
 
@@ -157,10 +158,11 @@ int ExtractToMemory(const std::string &path, const ReaderSetup &setup, const Ent
 void WriteFromDisk(archive *w, const SourceFile &src, Progress &progress, OutputBuffer &out);
 
 // How the archive's bytes reach the file: as libarchive writes them (through the filters setup
-// added), or gzip-compressed on every core (then setup adds no compression filter).
+// added), or compressed on every core (then setup adds no compression filter).
 struct ArchiveOutput {
-    bool parallelGzip = false;
-    int level = -1; // gzip level 1..9; else the default
+    bool parallel = false;
+    ParallelCompressor::Codec codec = ParallelCompressor::Codec::Gzip;
+    int level = -1; // 1..9; else the codec's default
 };
 
 // Writes the archive at path atomically: setup chooses format and filters, body writes the

@@ -9,7 +9,7 @@
 #include "archivers/common/LibArchive.h"
 #include "archivers/common/LibArchiveDriver.h"
 #include "archivers/common/Listing.h"
-#include "archivers/common/ParallelGzip.h"
+#include "archivers/common/ParallelCompress.h"
 
 #include <algorithm>
 #include <cstring>
@@ -156,10 +156,13 @@ void AddFilter(archive *w, Compression c, int level) {
         archive_write_set_bytes_in_last_block(w, 1);
 }
 
-// gzip output is compressed on every core where there is more than one.
-ArchiveOutput GzipOutput(Compression c, int level) {
+// gzip and bzip2 output is compressed on every core where there is more than one.
+ArchiveOutput ParallelOutput(Compression c, int level) {
     ArchiveOutput o;
-    o.parallelGzip = c == Compression::Gzip && ParallelGzipWriter::DefaultThreads() > 1;
+    o.parallel = (c == Compression::Gzip || c == Compression::Bzip2) &&
+                 ParallelCompressor::DefaultThreads() > 1;
+    o.codec = c == Compression::Bzip2 ? ParallelCompressor::Codec::Bzip2
+                                      : ParallelCompressor::Codec::Gzip;
     o.level = level < 0 ? -1 : std::clamp(level, 1, 9);
     return o;
 }
@@ -198,7 +201,7 @@ int Pack(const CommandLine &cl, const TarSwitches &s, Progress &progress, Output
     std::unordered_set<std::string> replaced;
     for (const auto &src : sources)
         replaced.insert(src.entryName);
-    const ArchiveOutput gzip = GzipOutput(comp, s.level);
+    const ArchiveOutput output = ParallelOutput(comp, s.level);
     WriteArchiveFile(
         path,
         [&](archive *w) {
@@ -206,7 +209,7 @@ int Pack(const CommandLine &cl, const TarSwitches &s, Progress &progress, Output
                   s.gnuFormat ? archive_write_set_format_gnutar(w)
                               : archive_write_set_format_pax_restricted(w),
                   kArcErrInternal, "format");
-            if (!gzip.parallelGzip)
+            if (!output.parallel)
                 AddFilter(w, comp, s.level);
         },
         [&](archive *w) {
@@ -228,7 +231,7 @@ int Pack(const CommandLine &cl, const TarSwitches &s, Progress &progress, Output
             for (const auto &src : sources)
                 WriteFromDisk(w, src, progress, out);
         },
-        gzip);
+        output);
     out.Line(std::to_string(sources.size()) + " files packed into " + path);
     return 0;
 }
@@ -250,8 +253,11 @@ int Delete(const CommandLine &cl, const TarSwitches &s, Progress &progress, Outp
     if ((format & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_RAW)
         throw ArcError(kArcErrUnsupported, "a compressed file holds no entries to delete");
     size_t removed = 0, kept = 0;
-    const ArchiveOutput gzip =
-        GzipOutput(filter == ARCHIVE_FILTER_GZIP ? Compression::Gzip : Compression::None, -1);
+    const ArchiveOutput output =
+        ParallelOutput(filter == ARCHIVE_FILTER_GZIP    ? Compression::Gzip
+                       : filter == ARCHIVE_FILTER_BZIP2 ? Compression::Bzip2
+                                                        : Compression::None,
+                       -1);
     WriteArchiveFile(
         path,
         [&](archive *w) {
@@ -259,7 +265,7 @@ int Delete(const CommandLine &cl, const TarSwitches &s, Progress &progress, Outp
                 format = format == ARCHIVE_FORMAT_TAR_GNUTAR ? format
                                                              : ARCHIVE_FORMAT_TAR_PAX_RESTRICTED;
             Check(w, archive_write_set_format(w, format), kArcErrUnsupported, "format");
-            if (filter != ARCHIVE_FILTER_NONE && !gzip.parallelGzip) {
+            if (filter != ARCHIVE_FILTER_NONE && !output.parallel) {
                 Check(w, archive_write_add_filter(w, filter), kArcErrUnsupported, "compression");
                 archive_write_set_bytes_in_last_block(w, 1);
             }
@@ -282,7 +288,7 @@ int Delete(const CommandLine &cl, const TarSwitches &s, Progress &progress, Outp
             if (removed == 0)
                 throw ArcError(kArcErrNoFiles, "no entry matched; the archive is unchanged");
         },
-        gzip);
+        output);
     out.Line(std::to_string(removed) + " entries deleted, " + std::to_string(kept) + " kept");
     return 0;
 }

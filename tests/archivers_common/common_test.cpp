@@ -7,7 +7,7 @@
 #include "archivers/common/LibArchive.h"
 #include "archivers/common/Listing.h"
 #include "archivers/common/OutputBuffer.h"
-#include "archivers/common/ParallelGzip.h"
+#include "archivers/common/ParallelCompress.h"
 #include "archivers/common/Progress.h"
 #include "archivers/common/Wildcard.h"
 
@@ -685,7 +685,7 @@ std::string MixedData(size_t size) {
 
 // Blocks compressed on several threads join into one gzip member that zlib reads back whole.
 TEST(ParallelGzip, OneMemberWhateverTheSizeAndThreads) {
-    constexpr size_t B = ParallelGzipWriter::kBlock;
+    constexpr size_t B = ParallelCompressor::kGzipBlock;
     TempDir t;
     for (size_t size : {size_t{0}, size_t{1}, B - 1, B, B + 1, 5 * B + 17}) {
         const std::string data = MixedData(size);
@@ -695,7 +695,7 @@ TEST(ParallelGzip, OneMemberWhateverTheSizeAndThreads) {
             {
                 UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
                 ASSERT_TRUE(fd);
-                ParallelGzipWriter gz(fd.get(), 6, threads);
+                ParallelCompressor gz(fd.get(), ParallelCompressor::Codec::Gzip, 6, threads);
                 // Uneven pieces, as libarchive hands them over.
                 for (size_t at = 0; at < data.size(); at += 10240)
                     gz.Write(data.data() + at, std::min<size_t>(10240, data.size() - at));
@@ -709,7 +709,7 @@ TEST(ParallelGzip, OneMemberWhateverTheSizeAndThreads) {
     const fs::path file = t.path / "big.gz";
     {
         UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
-        ParallelGzipWriter gz(fd.get(), 6, 2);
+        ParallelCompressor gz(fd.get(), ParallelCompressor::Codec::Gzip, 6, 2);
         gz.Write(text.data(), text.size());
         gz.Finish();
     }
@@ -724,9 +724,9 @@ TEST(ParallelGzip, OneMemberWhateverTheSizeAndThreads) {
 }
 
 TEST(ParallelGzip, AFailedWriteIsAnErrorAndAnUnfinishedStreamStopsCleanly) {
-    const std::string data = MixedData(6 * ParallelGzipWriter::kBlock);
+    const std::string data = MixedData(6 * ParallelCompressor::kGzipBlock);
     {
-        ParallelGzipWriter gz(-1, 6, 2); // no file to write to
+        ParallelCompressor gz(-1, ParallelCompressor::Codec::Gzip, 6, 2); // no file to write to
         EXPECT_EQ(CodeOf([&] {
                       gz.Write(data.data(), data.size());
                       gz.Finish();
@@ -735,6 +735,31 @@ TEST(ParallelGzip, AFailedWriteIsAnErrorAndAnUnfinishedStreamStopsCleanly) {
     }
     TempDir t;
     UniqueFd fd(::open((t.path / "x.gz").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
-    ParallelGzipWriter gz(fd.get(), 9, 2);
+    ParallelCompressor gz(fd.get(), ParallelCompressor::Codec::Bzip2, 9, 2);
     gz.Write(data.data(), data.size()); // dropped unfinished: the workers stop, nothing hangs
+}
+
+// bzip2 pieces are whole streams: the file is their concatenation, read by bzip2 itself as one.
+TEST(ParallelCompress, Bzip2PiecesConcatenateIntoOneFile) {
+    TempDir t;
+    for (size_t size : {size_t{0}, size_t{1}, size_t{100000}, size_t{100001}, size_t{450017}}) {
+        const std::string data = MixedData(size);
+        for (unsigned threads : {1u, 2u}) {
+            SCOPED_TRACE(std::to_string(size) + " bytes, " + std::to_string(threads) + " threads");
+            const fs::path file = t.path / "out.bz2";
+            {
+                UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600));
+                ASSERT_TRUE(fd);
+                ParallelCompressor bz(fd.get(), ParallelCompressor::Codec::Bzip2, 1, threads);
+                for (size_t at = 0; at < data.size(); at += 10240)
+                    bz.Write(data.data() + at, std::min<size_t>(10240, data.size() - at));
+                bz.Finish();
+            }
+            const fs::path back = t.path / "back";
+            ASSERT_EQ(std::system(
+                          ("bzip2 -dc '" + file.string() + "' > '" + back.string() + "'").c_str()),
+                      0);
+            EXPECT_EQ(ReadFile(back), data);
+        }
+    }
 }

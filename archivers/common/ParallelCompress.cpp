@@ -1,9 +1,10 @@
-#include "archivers/common/ParallelGzip.h"
+#include "archivers/common/ParallelCompress.h"
 
 #include "archivers/common/ArcErrors.h"
 #include "archivers/common/FileSystem.h"
 
 #include <algorithm>
+#include <bzlib.h>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -60,10 +61,25 @@ void Deflate(Job &job, int level) {
     job.out.resize(used);
     job.crc = crc32(0L, job.in.data(), static_cast<uInt>(job.in.size()));
 }
+// A whole bzip2 stream of the block.
+void Bzip2(Job &job, int level) {
+    job.out.resize(job.in.size() + job.in.size() / 100 + 600);
+    auto outLen = static_cast<unsigned int>(job.out.size());
+    const int r = BZ2_bzBuffToBuffCompress(reinterpret_cast<char *>(job.out.data()), &outLen,
+                                           reinterpret_cast<char *>(job.in.data()),
+                                           static_cast<unsigned int>(job.in.size()), level, 0, 0);
+    if (r == BZ_MEM_ERROR)
+        throw std::bad_alloc();
+    if (r != BZ_OK)
+        throw ArcError(kArcErrInternal, "bzip2 compression failed");
+    job.out.resize(outLen);
+}
 } // namespace
 
-struct ParallelGzipWriter::Impl {
+struct ParallelCompressor::Impl {
     int fd = -1;
+    Codec codec = Codec::Gzip;
+    size_t block = kGzipBlock;
     int level = 6;
     unsigned threads = 1;
     size_t maxInFlight = 4;
@@ -104,7 +120,7 @@ struct ParallelGzipWriter::Impl {
                 todo.pop_front();
             }
             try {
-                Deflate(*job, level);
+                Compress(*job);
             } catch (...) {
                 job->error = std::current_exception();
             }
@@ -116,6 +132,13 @@ struct ParallelGzipWriter::Impl {
         }
     }
 
+    void Compress(Job &job) const {
+        if (codec == Codec::Gzip)
+            Deflate(job, level);
+        else
+            Bzip2(job, level);
+    }
+
     void Out(const void *p, size_t n) {
         if (!WriteFully(fd, p, n))
             throw ArcError(kArcErrWriteArchive,
@@ -123,7 +146,7 @@ struct ParallelGzipWriter::Impl {
     }
 
     void Header() {
-        if (headerWritten)
+        if (headerWritten || codec != Codec::Gzip)
             return;
         // No name, no time: the same bytes for the same data, as gzip -n writes.
         const unsigned char h[10] = {0x1f, 0x8b, 8, 0, 0, 0, 0, 0, 0, 3};
@@ -150,8 +173,9 @@ struct ParallelGzipWriter::Impl {
     void Submit(bool last) {
         auto job = std::make_shared<Job>();
         job->in.swap(current);
-        job->dictionary = tail;
         job->last = last;
+        if (codec == Codec::Gzip)
+            job->dictionary = tail;
         // The next block's dictionary: the end of this one (and of the one before, if short).
         if (job->in.size() >= kDictionary) {
             tail.assign(job->in.end() - kDictionary, job->in.end());
@@ -160,10 +184,10 @@ struct ParallelGzipWriter::Impl {
             if (tail.size() > kDictionary)
                 tail.erase(tail.begin(), tail.end() - kDictionary);
         }
-        current.reserve(kBlock);
+        current.reserve(block);
         if (threads <= 1 || (last && queue.empty())) {
             // One core, or all of a small input: no thread is worth starting.
-            Deflate(*job, level);
+            Compress(*job);
             job->done = true;
             queue.push_back(std::move(job));
             WriteFront();
@@ -197,47 +221,62 @@ struct ParallelGzipWriter::Impl {
     }
 };
 
-unsigned ParallelGzipWriter::DefaultThreads() {
+unsigned ParallelCompressor::DefaultThreads() {
     const unsigned n = std::thread::hardware_concurrency();
     return std::clamp(n, 1u, 8u);
 }
 
-ParallelGzipWriter::ParallelGzipWriter(int fd, int level, unsigned threads)
+ParallelCompressor::ParallelCompressor(int fd, Codec codec, int level, unsigned threads)
     : impl_(std::make_unique<Impl>()) {
     impl_->fd = fd;
-    impl_->level = level >= 1 && level <= 9 ? level : 6;
+    impl_->codec = codec;
+    const bool valid = level >= 1 && level <= 9;
+    if (codec == Codec::Gzip) {
+        impl_->level = valid ? level : 6;
+        impl_->block = kGzipBlock;
+    } else {
+        // One bzip2 block per piece: bzip2 cuts its input at 100,000 bytes times the level.
+        impl_->level = valid ? level : 9;
+        impl_->block = static_cast<size_t>(impl_->level) * 100000;
+    }
     impl_->threads = threads ? threads : DefaultThreads();
     impl_->maxInFlight = 2 * impl_->threads + 2;
-    impl_->current.reserve(kBlock);
+    impl_->current.reserve(impl_->block);
 }
 
-ParallelGzipWriter::~ParallelGzipWriter() = default;
+ParallelCompressor::~ParallelCompressor() = default;
 
-void ParallelGzipWriter::Write(const void *data, size_t size) {
+void ParallelCompressor::Write(const void *data, size_t size) {
     const auto *p = static_cast<const unsigned char *>(data);
     while (size > 0) {
-        const size_t room = kBlock - impl_->current.size();
+        const size_t room = impl_->block - impl_->current.size();
         const size_t n = std::min(room, size);
         impl_->current.insert(impl_->current.end(), p, p + n);
         p += n;
         size -= n;
-        if (impl_->current.size() == kBlock)
+        if (impl_->current.size() == impl_->block)
             impl_->Submit(false);
     }
 }
 
-void ParallelGzipWriter::Finish() {
+void ParallelCompressor::Finish() {
     if (impl_->finishedStream)
         return;
-    impl_->Submit(true);
+    // A bzip2 file of no data is still one (empty) stream; a last piece of nothing is not needed
+    // after others.
+    if (impl_->codec == Codec::Gzip || !impl_->current.empty() ||
+        (impl_->queue.empty() && impl_->length == 0))
+        impl_->Submit(true);
     while (!impl_->queue.empty())
         impl_->WriteFront();
-    unsigned char t[8];
-    for (int i = 0; i < 4; ++i) {
-        t[i] = static_cast<unsigned char>(impl_->crc >> (8 * i));
-        t[4 + i] = static_cast<unsigned char>(impl_->length >> (8 * i));
+    if (impl_->codec == Codec::Gzip) {
+        unsigned char t[8];
+        for (int i = 0; i < 4; ++i) {
+            t[i] = static_cast<unsigned char>(impl_->crc >> (8 * i));
+            t[4 + i] = static_cast<unsigned char>(impl_->length >> (8 * i));
+        }
+        impl_->Out(t, sizeof t);
     }
-    impl_->Out(t, sizeof t);
     impl_->finishedStream = true;
 }
 
