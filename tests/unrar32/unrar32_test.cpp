@@ -146,7 +146,7 @@ const Good kGood[] = {
     {"test_read_format_rar_compress_normal.rar"},
     {"test_read_format_rar_subblock.rar"},
     {"test_read_format_rar_noeof.rar"},
-    {"test_rar_multivolume_single_file.part1.rar"},
+    {"test_rar_multivolume_single_file.part0001.rar"},
     {"test_read_format_rar5_stored.rar"},
     {"test_read_format_rar5_compressed.rar"},
     {"test_read_format_rar5_multiple_files.rar"},
@@ -310,17 +310,18 @@ TEST_F(Unrar32, MultiVolumeSetIsReadFromItsFirstVolume) {
 
 TEST_F(Unrar32, LaterOrMissingVolumesAreClearErrors) {
     // A later volume alone is refused with a message naming the way out.
-    EXPECT_EQ(Extract(kData / "test_rar_multivolume_single_file.part2.rar", tmp_.path / "a"),
+    EXPECT_EQ(Extract(kData / "test_rar_multivolume_single_file.part0002.rar", tmp_.path / "a"),
               kUnsupported);
     EXPECT_NE(Output().find("first volume"), std::string::npos) << Output();
     std::map<std::string, uint64_t> entries;
-    EXPECT_FALSE(List(kData / "test_rar_multivolume_single_file.part2.rar", entries));
+    EXPECT_FALSE(List(kData / "test_rar_multivolume_single_file.part0002.rar", entries));
     // A set whose last volume is missing: the entry that needs it is damaged, nothing is left.
     const fs::path set = tmp_.path / "set";
     fs::create_directories(set);
-    for (const char *v : {"part1", "part2"})
-        fs::copy_file(kData / (std::string("test_rar_multivolume_single_file.") + v + ".rar"),
-                      set / (std::string("x.") + v + ".rar"));
+    for (int i = 1; i <= 2; ++i)
+        fs::copy_file(kData /
+                          ("test_rar_multivolume_single_file.part000" + std::to_string(i) + ".rar"),
+                      set / ("x.part" + std::to_string(i) + ".rar"));
     const fs::path dir = tmp_.path / "out";
     EXPECT_EQ(Extract(set / "x.part1.rar", dir), kDamaged) << Output();
     EXPECT_FALSE(fs::exists(dir / "LibarchiveAddingTest.html"));
@@ -470,11 +471,11 @@ TEST_F(Unrar32, OldStyleVolumeNamesAreFollowedToo) {
     const char *names[] = {"x.rar", "x.r00", "x.r01"};
     for (int i = 0; i < 3; ++i)
         fs::copy_file(
-            kData / ("test_rar_multivolume_single_file.part" + std::to_string(i + 1) + ".rar"),
+            kData / ("test_rar_multivolume_single_file.part000" + std::to_string(i + 1) + ".rar"),
             set / names[i]);
     const fs::path dir = tmp_.path / "out";
     ASSERT_EQ(Extract(set / "x.rar", dir), 0) << Output();
-    const auto &row = Row("test_rar_multivolume_single_file.part1.rar");
+    const auto &row = Row("test_rar_multivolume_single_file.part0001.rar");
     for (const auto &[name, sum] : row.sha256)
         EXPECT_EQ(Sha256(dir / name), sum) << name;
     std::string data;
